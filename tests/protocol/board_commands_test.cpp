@@ -17,6 +17,10 @@ struct FrameCase {
   Bytes expected;
 };
 
+// Test names carry the case name, not a dump of the bytes.
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
+
+
 class ProtocolRequestFrames : public testing::TestWithParam<FrameCase> {};
 
 TEST_P(ProtocolRequestFrames, HaveTheirExactBytes) {

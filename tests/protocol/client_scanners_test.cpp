@@ -28,6 +28,10 @@ struct ReplyCase {
   Bytes stored;  // expected buffer start
 };
 
+// Test names carry the case name, not a dump of the bytes.
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+
+
 class ProtocolReplyScanner : public testing::TestWithParam<ReplyCase> {};
 
 TEST_P(ProtocolReplyScanner, ScansOneRead) {
@@ -98,6 +102,10 @@ struct AckCase {
   ScanState state;
   int result;
 };
+
+// Test names carry the case name, not a dump of the bytes.
+void PrintTo(const AckCase& c, std::ostream* os) { *os << c.name; }
+
 
 class ProtocolAcknowledgeScanner : public testing::TestWithParam<AckCase> {};
 
