@@ -24,6 +24,10 @@ struct Readiness {
   bool readable = false;
   // Room to write, or a pending connect has finished (check its SO_ERROR).
   bool writable = false;
+  // EPOLLERR or EPOLLHUP. Reported (together with readable) even while read
+  // interest is off, since the kernel reports them regardless: a handler that
+  // paused reading must act on it or the loop keeps waking.
+  bool hangup = false;
 };
 
 using ReadyCallback = std::function<void(Readiness)>;

@@ -43,6 +43,10 @@ enum class BoardState : int32_t {
 // One queued request. The front entry of a board's queue is in flight.
 struct RequestEntry {
   SocketHandle clientSocket = kInvalidSocket;  // invalid for the relay's own request
+  // Serial of that client connection (ClientRecord::serial): the kernel reuses
+  // socket numbers, so a reply is delivered only if the connection at
+  // clientSocket is still the one that sent the request.
+  uint64_t clientSerial = 0;
   uint8_t tag = 0;                             // byte 8 of the frame; echoed in reply byte 1
   int32_t requestLength = 0;
   // The whole frame as sent to the board. Accepted client frames are at most
@@ -69,27 +73,32 @@ struct BoardRecord {
   int32_t aliveFailures = 0;   // identification/alive requests in a row that timed out
   int32_t openCount = 0;       // client opens (the device list's "open" byte)
 
-  // Assembly buffer of the front request's reply.
+  // Assembly buffer of the front request's reply. Bytes of an oversized reply
+  // beyond it are counted in the front request's replyCount, not stored, so
+  // the stream stays in step with the board.
   std::array<uint8_t, kAssemblyBufferSize> replyBytes{};
-  // Reply bytes beyond the buffer of an oversized reply are counted here
-  // rather than stored, so the stream stays in step with the board.
-  int32_t replySkipped = 0;
 };
 
 struct ClientRecord {
   Ipv4Address ip;            // peer address at accept
   int32_t boardIndex = -1;   // index into the board table; -1 until an open succeeds
-  int32_t gathered = 0;      // bytes of the message or frame being assembled
+  // Bytes of the message or frame being assembled. Bytes of an oversized
+  // frame beyond the buffer are counted, not stored, and the frame is refused
+  // once its last byte is in, so the stream stays in step.
+  int32_t gathered = 0;
   int32_t frameLength = 0;   // payload length of the frame being assembled
   std::array<uint8_t, kAssemblyBufferSize> buffer{};
 
-  // Payload bytes of an oversized frame (more than 512 payload bytes) that
-  // were counted, not stored; the frame is refused once its last byte is in.
-  int32_t skippedPayload = 0;
   // Requests of this connection still in some board queue. Reading pauses
   // while it is high so a flooding client cannot grow the queues without bound.
   int32_t queuedRequests = 0;
   bool readingPaused = false;
+  // Unique for the engine's life (socket numbers are reused), never 0.
+  uint64_t serial = 0;
+  // Every board this connection opened, in order; a later open rebinds
+  // boardIndex but the connection stays among the earlier board's openers
+  // until it closes, and it is taken off all of them then.
+  std::vector<int32_t> openedBoards;
 };
 
 // One local IPv4 address other than 127.0.0.1.
