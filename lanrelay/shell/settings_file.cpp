@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
 
 #include "lanrelay/shell/ini_profile.h"
 
@@ -18,26 +16,22 @@ std::string homeFolder(const char* home) {
   return "/tmp";
 }
 
-// mkdir -p; existing folders are fine.
-void createFolders(const std::string& path) {
-  for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
-    std::string prefix = path.substr(0, slash);
+}  // namespace
+
+void createSettingsFolder(const std::string& folder) {
+  // Each missing level in turn; levels that exist already just fail.
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string prefix = folder.substr(0, slash);
     if (!prefix.empty()) mkdir(prefix.c_str(), 0700);
     if (slash == std::string::npos) break;
   }
 }
 
-}  // namespace
+std::string settingsPathIn(const std::string& folder) { return folder + "/lanrelay.ini"; }
 
 std::string settingsFolderFor(const char* xdgConfigHome, const char* home) {
   if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') return std::string(xdgConfigHome) + "/lanrelay";
   return homeFolder(home) + "/.config/lanrelay";
-}
-
-std::string prepareSettingsPath() {
-  std::string folder = settingsFolderFor(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-  createFolders(folder);
-  return folder + "/lanrelay.ini";
 }
 
 engine::RelaySettings loadSettings(const std::string& path) {

@@ -15,10 +15,12 @@ namespace shell {
 // empty falls back to the user database.
 std::string settingsFolderFor(const char* xdgConfigHome, const char* home);
 
-// The folder for this process's environment, created (with its parents) if
-// absent; a failure to create it is not reported: a later save then fails
-// quietly too. Returns the path of "lanrelay.ini" in it.
-std::string prepareSettingsPath();
+// Creates the folder (with its parents) if absent. A failure is not
+// reported: a later save then fails quietly too.
+void createSettingsFolder(const std::string& folder);
+
+// "lanrelay.ini" in `folder`.
+std::string settingsPathIn(const std::string& folder);
 
 // All nine values; an absent file, section or key gives the default, and
 // values are used as read, without range checks. The folder is cut to 259
