@@ -1,6 +1,7 @@
 #include "tools/boardsim/board_config.h"
 
 #include <charconv>
+#include <cstdio>
 #include <set>
 #include <sstream>
 
@@ -17,9 +18,9 @@ std::vector<std::string> splitOn(const std::string& text, char separator) {
 }
 
 std::string hex(uint32_t value) {
-  std::ostringstream out;
-  out << "0x" << std::hex << value;
-  return out.str();
+  char text[12];
+  std::snprintf(text, sizeof text, "0x%08x", value);
+  return text;
 }
 
 }  // namespace

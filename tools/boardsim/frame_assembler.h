@@ -1,6 +1,9 @@
 // Cuts the byte stream a board receives from the relay into frames: an 8-byte
 // header (unit, tag, payload length low byte first, four more bytes) and its
-// payload. Resumable: bytes may arrive split anywhere.
+// payload. Resumable: bytes may arrive split anywhere. After garbage the
+// assembler resynchronises on the next plausible header; that is best effort
+// (zeros look like a header), as on a real board, since the relay only ever
+// forwards whole frames.
 #pragma once
 
 #include <cstddef>
