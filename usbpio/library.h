@@ -42,12 +42,22 @@ struct SerialPortEntry {
 };
 
 // Serial time-outs: a total per transfer of a constant plus so much per byte.
-constexpr unsigned serialReadTimeoutMs(size_t length) { return 250 + 250 * static_cast<unsigned>(length); }
-constexpr unsigned serialWriteTimeoutMs(size_t length) { return 100 + 100 * static_cast<unsigned>(length); }
+// Tests shorten them; boards get the defaults.
+struct SerialTimeouts {
+  unsigned readConstantMs = 250;
+  unsigned readPerByteMs = 250;
+  unsigned writeConstantMs = 100;
+  unsigned writePerByteMs = 100;
+
+  unsigned readMs(size_t length) const { return readConstantMs + readPerByteMs * static_cast<unsigned>(length); }
+  unsigned writeMs(size_t length) const {
+    return writeConstantMs + writePerByteMs * static_cast<unsigned>(length);
+  }
+};
 
 class Library {
  public:
-  Library(PipeDriver& pipes, SerialPorts& serial, const BoardIds& ids);
+  Library(PipeDriver& pipes, SerialPorts& serial, const BoardIds& ids, SerialTimeouts timeouts = {});
   ~Library();
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
@@ -142,6 +152,7 @@ class Library {
   PipeDriver& pipes_;
   SerialPorts& serial_;
   BoardIds ids_;
+  SerialTimeouts timeouts_;
 
   std::array<UnitEntry, kUnitSlots> units_;
   unsigned unitCount_ = 0;

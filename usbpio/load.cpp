@@ -32,8 +32,8 @@ bool signatureMatches(const uint8_t* reply) {
 
 }  // namespace
 
-Library::Library(PipeDriver& pipes, SerialPorts& serial, const BoardIds& ids)
-    : pipes_(pipes), serial_(serial), ids_(ids) {
+Library::Library(PipeDriver& pipes, SerialPorts& serial, const BoardIds& ids, SerialTimeouts timeouts)
+    : pipes_(pipes), serial_(serial), ids_(ids), timeouts_(timeouts) {
   buildPortList();
   for (unsigned n = 0; n < kUnitSlots; ++n) {
     units_[n] = UnitEntry{};

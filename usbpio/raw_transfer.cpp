@@ -17,7 +17,7 @@ uint32_t Library::usbSend(uint32_t unit, const uint8_t* buffer, uint16_t* length
   }
   const size_t requested = *length;
   const SerialOutcome outcome =
-      serial_.write(tokenOf(entry.pipeHandle[0]), buffer, requested, serialWriteTimeoutMs(requested), &moved);
+      serial_.write(tokenOf(entry.pipeHandle[0]), buffer, requested, timeouts_.writeMs(requested), &moved);
   *length = static_cast<uint16_t>(moved);
   // A write that the time-out cut short did not send what was asked.
   return outcome == SerialOutcome::Done && moved == requested ? UPIO_OK : UPIO_TIMEOUT;
@@ -36,7 +36,7 @@ uint32_t Library::usbRecv(uint32_t unit, uint8_t* buffer, uint16_t* length) {
     return result;
   }
   const SerialOutcome outcome =
-      serial_.read(tokenOf(entry.pipeHandle[0]), buffer, *length, serialReadTimeoutMs(*length), &moved);
+      serial_.read(tokenOf(entry.pipeHandle[0]), buffer, *length, timeouts_.readMs(*length), &moved);
   *length = outcome == SerialOutcome::Done ? static_cast<uint16_t>(moved) : 0;
   return outcome == SerialOutcome::Done ? UPIO_OK : UPIO_TIMEOUT;
 }

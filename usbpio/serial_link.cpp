@@ -40,10 +40,10 @@ bool Library::probeExchange(int32_t port, const uint8_t* request, size_t length,
   // Whatever the port held before we took it is not an answer to the probe.
   serial_.discardInput(port);
   size_t moved = 0;
-  if (serial_.write(port, request, length, serialWriteTimeoutMs(length), &moved) != SerialOutcome::Done) {
+  if (serial_.write(port, request, length, timeouts_.writeMs(length), &moved) != SerialOutcome::Done) {
     return false;
   }
-  return serial_.read(port, reply, replyLength, serialReadTimeoutMs(replyLength), &moved) == SerialOutcome::Done;
+  return serial_.read(port, reply, replyLength, timeouts_.readMs(replyLength), &moved) == SerialOutcome::Done;
 }
 
 uint32_t Library::serialWrite(unsigned unit, const uint8_t* data, size_t length) {
@@ -51,7 +51,7 @@ uint32_t Library::serialWrite(unsigned unit, const uint8_t* data, size_t length)
   if (length == 0) return UPIO_BAD_ARGUMENT;
   size_t moved = 0;
   const int32_t port = tokenOf(units_[unit].pipeHandle[0]);
-  if (serial_.write(port, data, length, serialWriteTimeoutMs(length), &moved) != SerialOutcome::Done ||
+  if (serial_.write(port, data, length, timeouts_.writeMs(length), &moved) != SerialOutcome::Done ||
       moved < length) {
     return UPIO_TIMEOUT;
   }
@@ -63,7 +63,7 @@ uint32_t Library::serialRead(unsigned unit, uint8_t* data, size_t length) {
   if (length == 0) return UPIO_BAD_ARGUMENT;
   size_t moved = 0;
   const int32_t port = tokenOf(units_[unit].pipeHandle[0]);
-  if (serial_.read(port, data, length, serialReadTimeoutMs(length), &moved) != SerialOutcome::Done) {
+  if (serial_.read(port, data, length, timeouts_.readMs(length), &moved) != SerialOutcome::Done) {
     return UPIO_TIMEOUT;
   }
   // A reply cut short by the time-out would hand zeros out as board values.
