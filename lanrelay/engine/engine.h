@@ -43,6 +43,8 @@ struct EngineOptions {
   uint16_t boardSearchPort = kBoardSearchPort;
   uint16_t relayPort = kRelayPort;
   Ipv4Address broadcastAddress{{255, 255, 255, 255}};
+  // Address the relay-query socket binds to; 0.0.0.0 (any) for the program.
+  Ipv4Address relayQueryAddress{};
   // False: no board search, no relay responder and no probe; nothing is
   // broadcast and no UDP port is bound. For tests outside a private network.
   bool useUdp = true;

@@ -18,7 +18,7 @@ constexpr uint8_t kProbeAnswer = 0x93;
 void EngineCore::openRelayResponder() {
   if (!options_.useUdp) return;
   if (relayQuerySocket_ == kInvalidSocket) {
-    const SocketHandle socket = platform::openUdpSocket({Ipv4Address{}, options_.relayPort}, true);
+    const SocketHandle socket = platform::openUdpSocket({options_.relayQueryAddress, options_.relayPort}, true);
     if (socket != kInvalidSocket) {
       if (loop_.watch(socket, true, false, [this, socket](platform::Readiness) { onRelayQueryReadable(socket); })) {
         relayQuerySocket_ = socket;
