@@ -1,0 +1,255 @@
+// The whole chain with simulated boards: boardsim in a namespace of its own,
+// joined by a veth pair to this test's private namespace, where lanrelay runs
+// headless and the network board library talks to it. Skips until every
+// program and library exists.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/netpio_api.h"
+#include "tests/support/private_network.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWired = NPIO_TYPE_WIRED;
+constexpr int kWireless = NPIO_TYPE_WIRELESS;
+constexpr uint16_t kRelayPort = 10010;
+
+bool fileExists(const char* path) { return access(path, F_OK) == 0; }
+
+// Polls `done` every 50 ms until it holds or timeoutMs passed.
+bool eventually(int timeoutMs, const std::function<bool()>& done) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+std::string hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", value);
+  return text;
+}
+
+// One folder per test process for everything the programs write: settings,
+// runtime sockets, logs, the library's lock files.
+const std::string& scratchFolder() {
+  static const std::string folder = [] {
+    char pattern[] = "/tmp/lanrelay-e2e-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    return std::string(made ? made : "");
+  }();
+  return folder;
+}
+
+class ScratchCleanup : public testing::Environment {
+ public:
+  void TearDown() override {
+    if (!scratchFolder().empty()) e2e::runShell("rm -rf '" + scratchFolder() + "'");
+  }
+};
+[[maybe_unused]] testing::Environment* const scratchCleanup = testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
+e2e::NetpioApi* netpio(std::string& why) {
+  static e2e::NetpioApi api;
+  static std::string loadError;
+  static bool loaded = [] {
+    // The library reads its lock folder when it is loaded.
+    const std::string locks = scratchFolder() + "/locks";
+    mkdir(locks.c_str(), 0700);
+    setenv("LANRELAY_LOCK_DIR", locks.c_str(), 1);
+    return api.load(E2E_NETPIO, loadError);
+  }();
+  why = loadError;
+  return loaded ? &api : nullptr;
+}
+
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testsupport::insideTestNamespace()) GTEST_SKIP() << "not inside the test namespace (scripts/test or scripts/in-netns)";
+    for (const char* path : {E2E_BOARDSIM, E2E_LANRELAY, E2E_NETPIO}) {
+      if (!fileExists(path)) GTEST_SKIP() << path << " is not built yet";
+    }
+    std::string why;
+    ASSERT_TRUE(testsupport::enterPrivateNetwork(why)) << why;
+    ASSERT_FALSE(scratchFolder().empty());
+    folder_ = scratchFolder() + "/" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_TRUE(e2e::runShell("mkdir -p '" + folder_ + "/config/lanrelay' '" + folder_ + "/run' '" + folder_ + "/log'"));
+    api_ = netpio(why);
+    ASSERT_NE(api_, nullptr) << why;
+
+    std::string pid;
+    ASSERT_TRUE(e2e::runShell(std::string(E2E_BOARD_NETNS) + " up lre0 10.77.0.1/24 10.77.0.11 10.77.0.12 10.77.0.13", &pid))
+        << pid;
+    boardNamespacePid_ = std::stoi(pid);
+
+    // Short periods so that discovery and reconnection take a second or two.
+    std::ofstream ini(folder_ + "/config/lanrelay/lanrelay.ini");
+    ini << "[CLIENT]\nPORT=10001\nALIVE_TIME=1\nNON_COMM_TIME=1\nRESPONSE_TIME=300\nERROR_COUNT=2\n"
+        << "[SERVER]\nPORT=" << kRelayPort << "\n[LOG]\nFLAG=1\nFOLDER=" << folder_ << "/log\n";
+    ini.close();
+
+    ASSERT_TRUE(boards_.start({"/bin/sh", "-c", "exec nsenter -t " + pid.substr(0, pid.find('\n')) + " -n \"$0\" \"$@\"",
+                               E2E_BOARDSIM, "--board", "ip=10.77.0.11,id=1", "--board",
+                               "ip=10.77.0.12,id=2,type=0x13", "--board", "ip=10.77.0.13,id=3,inputs=fixed:0x12345678"},
+                              {}, folder_ + "/boardsim.log"));
+    ASSERT_TRUE(boards_.waitForLine("ready", 10000)) << "boardsim did not start; see " << folder_ << "/boardsim.log";
+
+    ASSERT_TRUE(relay_.start({E2E_LANRELAY, "--headless"},
+                             {"XDG_CONFIG_HOME=" + folder_ + "/config", "XDG_RUNTIME_DIR=" + folder_ + "/run",
+                              "HOME=" + folder_},
+                             folder_ + "/relay.log"));
+    ASSERT_EQ(api_->SetProgLink("127.0.0.1", kRelayPort, 1000), NPIO_OK);
+    // Ready when the relay lists all three boards.
+    uint32_t count = 0;
+    EXPECT_TRUE(eventually(15000, [&] { return api_->GetDeviceCount(&count) == NPIO_OK && count == 3; }))
+        << "the relay lists " << count << " boards";
+  }
+
+  void TearDown() override {
+    if (api_) {
+      for (auto [type, id] : opened_) api_->CloseDevice(type, id);
+    }
+    if (relay_.running()) {
+      const int status = relay_.stop(5000);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "lanrelay ended with status " << status;
+    }
+    if (boards_.running()) {
+      boards_.writeLine("quit");
+      int status = 0;
+      if (!boards_.waitExit(3000, &status)) boards_.stop();
+    }
+    if (boardNamespacePid_ > 0) e2e::runShell(std::string(E2E_BOARD_NETNS) + " down " + std::to_string(boardNamespacePid_));
+    if (HasFailure() && !folder_.empty()) {
+      std::string logs;
+      e2e::runShell("tail -n 40 '" + folder_ + "/relay.log' '" + folder_ + "/boardsim.log'", &logs);
+      std::cerr << logs;
+    }
+  }
+
+  uint32_t open(int type, int id) {
+    const uint32_t rc = api_->OpenDevice(type, id);
+    if (rc == NPIO_OK) opened_.push_back({type, id});
+    return rc;
+  }
+
+  std::string control(const std::string& line) {
+    boards_.writeLine(line);
+    std::string answer;
+    boards_.waitForLine("", 2000, &answer);
+    while (answer.rfind("ok", 0) != 0 && answer.rfind("error", 0) != 0) {
+      if (!boards_.waitForLine("", 2000, &answer)) return "";
+    }
+    return answer;
+  }
+
+  e2e::NetpioApi* api_ = nullptr;
+  std::string folder_;
+  int boardNamespacePid_ = -1;
+  e2e::ChildProcess boards_;
+  e2e::ChildProcess relay_;
+  std::vector<std::pair<int, int>> opened_;
+};
+
+TEST_F(EndToEnd, ListsOpensReadsAndWritesBoards) {
+  uint32_t count = 8;
+  uint8_t records[8 * NPIO_DEVICE_INFO_SIZE] = {};
+  ASSERT_EQ(api_->GetDeviceInfo(&count, records), NPIO_OK);
+  ASSERT_EQ(count, 3u);
+  std::map<int, std::string> seen;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* r = records + i * NPIO_DEVICE_INFO_SIZE;
+    char text[96];
+    std::snprintf(text, sizeof text, "type %02x ip %d.%d.%d.%d mac %02x:%02x:%02x:%02x:%02x:%02x", r[0] | r[1] << 8,
+                  r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13]);
+    seen[r[2] | r[3] << 8] = text;
+  }
+  EXPECT_EQ(seen[1], "type 12 ip 10.77.0.11 mac 02:00:0a:4d:00:0b");
+  EXPECT_EQ(seen[2], "type 13 ip 10.77.0.12 mac 02:00:0a:4d:00:0c");
+  EXPECT_EQ(seen[3], "type 12 ip 10.77.0.13 mac 02:00:0a:4d:00:0d");
+
+  ASSERT_EQ(open(kWired, 1), NPIO_OK);
+  uint32_t value = 0;
+  ASSERT_EQ(api_->wOutDW(kWired, 1, 0x0000A55A), NPIO_OK);
+  ASSERT_EQ(api_->rOutDW(kWired, 1, &value), NPIO_OK);
+  EXPECT_EQ(hex(value), "0xa55a");
+  ASSERT_EQ(api_->rInDW(kWired, 1, &value), NPIO_OK);  // board 1's inputs follow its outputs
+  EXPECT_EQ(hex(value), "0xa55a");
+  ASSERT_EQ(api_->wOutB(kWired, 1, 2, 0x3C), NPIO_OK);
+  ASSERT_EQ(api_->wOutW(kWired, 1, 3, 0x1234), NPIO_OK);  // port 3 alone takes the low byte
+  ASSERT_EQ(api_->rOutDW(kWired, 1, &value), NPIO_OK);
+  EXPECT_EQ(hex(value), "0x343ca55a");
+  uint16_t port = 0;
+  ASSERT_EQ(api_->rInB(kWired, 1, 2, &port), NPIO_OK);
+  EXPECT_EQ(port, 0x3C);
+  ASSERT_EQ(api_->InOutDW(kWired, 1, &value, 0xFFFF0000), NPIO_OK);
+  EXPECT_EQ(hex(value), "0xffff0000");
+  uint16_t versions[2] = {};
+  ASSERT_EQ(api_->rVersion(kWired, 1, versions), NPIO_OK);
+  EXPECT_EQ(versions[0], 0x0105);
+  EXPECT_EQ(versions[1], 0x0200);
+  EXPECT_EQ(api_->SetFilter(kWired, 1, 0x81, 5), NPIO_OK);
+
+  ASSERT_EQ(open(kWired, 3), NPIO_OK);
+  ASSERT_EQ(api_->rInDW(kWired, 3, &value), NPIO_OK);
+  EXPECT_EQ(hex(value), "0x12345678");
+  ASSERT_EQ(open(kWireless, 2), NPIO_OK);
+  ASSERT_EQ(api_->rInB(kWireless, 2, 0, &port), NPIO_OK);
+  EXPECT_EQ(port, 0);
+  // Boards keep their own outputs.
+  ASSERT_EQ(api_->rOutDW(kWired, 3, &value), NPIO_OK);
+  EXPECT_EQ(value, 0u);
+
+  EXPECT_NE(api_->OpenDevice(kWired, 9), NPIO_OK);     // no such board
+  EXPECT_NE(api_->OpenDevice(kWireless, 1), NPIO_OK);  // board 1 is wired
+}
+
+TEST_F(EndToEnd, UnpluggedBoardIsFoundAgain) {
+  ASSERT_EQ(open(kWired, 1), NPIO_OK);
+  ASSERT_EQ(open(kWired, 3), NPIO_OK);
+  ASSERT_EQ(api_->wOutDW(kWired, 1, 0x00000101), NPIO_OK);
+
+  ASSERT_EQ(control("unplug 0"), "ok unplug 0");
+  uint32_t value = 0;
+  uint32_t rc = NPIO_OK;
+  EXPECT_TRUE(eventually(5000, [&] { return (rc = api_->rInDW(kWired, 1, &value)) != NPIO_OK; }))
+      << "I/O on an unplugged board still succeeds";
+  // The other boards carry on meanwhile.
+  ASSERT_EQ(api_->rInDW(kWired, 3, &value), NPIO_OK);
+  EXPECT_EQ(hex(value), "0x12345678");
+
+  ASSERT_EQ(control("plug 0"), "ok plug 0");
+  // The relay's next search finds it and reconnects; the opened unit works again.
+  EXPECT_TRUE(eventually(10000, [&] { return (rc = api_->rInDW(kWired, 1, &value)) == NPIO_OK; }))
+      << "last result " << hex(rc);
+  EXPECT_EQ(hex(value), "0x101");
+}
+
+TEST_F(EndToEnd, SilentBoardTimesOutAndRecovers) {
+  ASSERT_EQ(open(kWireless, 2), NPIO_OK);
+  ASSERT_EQ(control("fault 1 silent"), "ok fault 1");
+  uint32_t value = 0;
+  // The relay drops the request after its response time-out and says so.
+  EXPECT_EQ(api_->rInDW(kWireless, 2, &value), NPIO_TIMEOUT);
+  ASSERT_EQ(control("fault 1 none"), "ok fault 1");
+  uint32_t rc = NPIO_OK;
+  // Silence may have cost the board its connection; it comes back with the next search.
+  EXPECT_TRUE(eventually(10000, [&] { return (rc = api_->rInDW(kWireless, 2, &value)) == NPIO_OK; }))
+      << "last result " << hex(rc);
+}
+
+}  // namespace
