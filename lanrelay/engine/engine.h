@@ -100,6 +100,8 @@ class Engine {
   size_t clientCount() const;
   // Null when no such client connection exists.
   const ClientRecord* findClient(SocketHandle socket) const;
+  // Every client connection, in no particular order.
+  void forEachClient(const std::function<void(SocketHandle, const ClientRecord&)>& visit) const;
   // Set once another relay program answered the probe.
   bool stopped() const;
   // The port the client listener is bound to (useful with server port 0), or

@@ -34,6 +34,9 @@ const std::vector<BoardRecord>& Engine::boards() const { return core_->boards();
 const std::vector<NicEntry>& Engine::nics() const { return core_->nics(); }
 size_t Engine::clientCount() const { return core_->clientCount(); }
 const ClientRecord* Engine::findClient(SocketHandle socket) const { return core_->findClient(socket); }
+void Engine::forEachClient(const std::function<void(SocketHandle, const ClientRecord&)>& visit) const {
+  core_->forEachClient(visit);
+}
 bool Engine::stopped() const { return core_->stopped(); }
 uint16_t Engine::listenerPort() const { return core_->listenerPort(); }
 uint16_t Engine::packedVersion() {

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -49,6 +50,9 @@ class EngineCore {
   const std::vector<NicEntry>& nics() const { return nicTable_; }
   size_t clientCount() const { return clientMap_.size(); }
   const ClientRecord* findClient(SocketHandle socket) const;
+  void forEachClient(const std::function<void(SocketHandle, const ClientRecord&)>& visit) const {
+    for (const auto& [socket, client] : clientMap_) visit(socket, client);
+  }
   bool stopped() const { return stopped_; }
   uint16_t listenerPort() const;
 

@@ -23,7 +23,9 @@ Bytes requestFrame(uint8_t unit, uint8_t tag, size_t payloadLength) {
   frame[0] = unit;
   protocol::writeLe16(frame.data() + 2, static_cast<uint16_t>(payloadLength));
   if (payloadLength > 0) frame[8] = tag;
-  for (size_t i = 9; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i);
+  // Payload bytes above 0x0F, so that the rest of an abandoned frame is
+  // skipped rather than taken for new starts.
+  for (size_t i = 9; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(0x40 + i % 0x40);
   return frame;
 }
 
@@ -159,9 +161,9 @@ void FakeClient::close() {
   socket_ = platform::kInvalidSocket;
 }
 
-void FakeClient::setSmallReceiveBuffer() {
+void FakeClient::setSmallSendBuffer() {
   int size = 4096;
-  setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  setsockopt(socket_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
 }
 
 // ---------------------------------------------------------------- fixture

@@ -111,8 +111,10 @@ class FakeClient {
   void send(const Bytes& bytes);
   void poll();  // collects what arrived
   void close();
-  // Shrinks the receive buffer so the relay's sends back up quickly.
-  void setSmallReceiveBuffer();
+  // Keeps what this client sends in the relay's hands, not in its own
+  // socket buffer. (A small receive buffer would stall the relay on TCP's
+  // zero-window probes instead.)
+  void setSmallSendBuffer();
   platform::SocketHandle socket() const { return socket_; }
   Bytes received;
   bool closedByPeer = false;
