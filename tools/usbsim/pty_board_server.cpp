@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 namespace usbsim {
@@ -60,6 +61,7 @@ void PtyBoardServer::serve() {
       std::lock_guard<std::mutex> hold(lock_);
       reply = board_.feed(buffer, static_cast<size_t>(n));
     }
+    received_.notify_all();
     size_t sent = 0;
     while (sent < reply.size()) {
       const ssize_t w = ::write(master_, reply.data() + sent, reply.size() - sent);
@@ -73,6 +75,12 @@ std::vector<std::vector<uint8_t>> PtyBoardServer::requests() {
   std::lock_guard<std::mutex> hold(lock_);
   const auto& all = board_.requests();
   return {all.begin() + static_cast<long>(requestsSeen_), all.end()};
+}
+
+bool PtyBoardServer::waitForRequests(size_t count, int timeoutMs) {
+  std::unique_lock<std::mutex> hold(lock_);
+  return received_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                            [&] { return board_.requests().size() >= requestsSeen_ + count; });
 }
 
 void PtyBoardServer::clearRequests() {

@@ -4,6 +4,7 @@
 // stop() or destruction.
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,10 @@ class PtyBoardServer {
 
   // Copies of the board's state, safe while the server runs.
   std::vector<std::vector<uint8_t>> requests();
+  // Waits until at least `count` requests came since the last clearRequests()
+  // (a write is not answered, so the caller cannot know otherwise); false
+  // when the time ran out first.
+  bool waitForRequests(size_t count, int timeoutMs = 2000);
   SerialBoardSettings settings();
   void changeSettings(const SerialBoardSettings& settings);
   void clearRequests();
@@ -38,6 +43,7 @@ class PtyBoardServer {
   void serve();
 
   std::mutex lock_;
+  std::condition_variable received_;
   SerialBoard board_;
   size_t requestsSeen_ = 0;  // requests before the last clearRequests()
   int master_ = -1;
