@@ -234,7 +234,9 @@ TEST_F(NetpioUnit, LateReplyIsDiscardedBeforeTheNextRequest) {
   EXPECT_EQ(npio_rInDW(kType, kBoard, &value), NPIO_TIMEOUT);
   // The answer comes after the caller gave up, followed by the relay's own
   // late "no reply" for it.
-  relay.pushToAll(fake::replyFrame(3, 0x93, {0xDE, 0xAD, 0xBE, 0xEF}));
+  Bytes late = fake::replyFrame(3, 0x93, {0xDE, 0xAD, 0xBE, 0xEF});
+  for (uint8_t b : {0x7F, 0x74, 0xFD}) late.push_back(b);
+  relay.pushToAll(late);
   relay.setFrameHandler([this](const Bytes& f) { return relay.board().answer(f); });
   relay.board().inputs = 0x01020304;
   ASSERT_EQ(npio_SetProgLink("127.0.0.1", relay.port(), 2000), 0u);
