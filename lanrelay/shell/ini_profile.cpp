@@ -1,6 +1,5 @@
 #include "lanrelay/shell/ini_profile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,9 +48,16 @@ std::optional<std::string> readWholeFile(const std::string& path) {
   return content.str();
 }
 
+// Editors on other systems often start a UTF-8 file with a byte-order mark;
+// it belongs to no name.
+std::string_view withoutByteOrderMark(std::string_view line) {
+  constexpr std::string_view mark = "\xEF\xBB\xBF";
+  return line.substr(0, mark.size()) == mark ? line.substr(mark.size()) : line;
+}
+
 // "[name]" gives the name; anything else is not a section header.
 std::optional<std::string_view> sectionName(std::string_view line) {
-  line = trimBlanks(line);
+  line = trimBlanks(withoutByteOrderMark(line));
   if (line.empty() || line.front() != '[') return std::nullopt;
   size_t close = line.find(']');
   if (close == std::string_view::npos) close = line.size();
@@ -65,7 +71,7 @@ struct KeyLine {
 
 // "key=value" with blanks around either side; comment lines start with ';'.
 std::optional<KeyLine> keyLine(std::string_view line) {
-  std::string_view trimmed = trimBlanks(line);
+  std::string_view trimmed = trimBlanks(withoutByteOrderMark(line));
   if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '[') return std::nullopt;
   size_t equals = trimmed.find('=');
   if (equals == std::string_view::npos) return std::nullopt;

@@ -31,6 +31,14 @@ TEST(ShellIni, ReadsStringsIgnoringCaseOfNamesAndBlanks) {
   EXPECT_EQ(readProfileString(dir.file("absent.ini"), "CLIENT", "PORT", "fallback"), "fallback");
 }
 
+TEST(ShellIni, ByteOrderMarkIsNotPartOfTheFirstName) {
+  TempFolder dir;
+  dir.write("a.ini", "\xEF\xBB\xBF[CLIENT]\r\nPORT=5\r\n");
+  EXPECT_EQ(readProfileInt(dir.file("a.ini"), "CLIENT", "PORT", 0), 5);
+  ASSERT_TRUE(writeProfileString(dir.file("a.ini"), "CLIENT", "PORT", "6"));
+  EXPECT_EQ(dir.read("a.ini"), "\xEF\xBB\xBF[CLIENT]\r\nPORT=6\r\n");
+}
+
 TEST(ShellIni, FirstSectionAndFirstKeyWin) {
   TempFolder dir;
   dir.write("a.ini", "[S]\nK=1\nK=2\n[S]\nK=3\n");
