@@ -95,6 +95,9 @@ class EndToEnd : public testing::Test {
     std::string pid;
     ASSERT_TRUE(e2e::runShell(std::string(E2E_BOARD_NETNS) + " up lre0 10.77.0.1/24 10.77.0.11 10.77.0.12 10.77.0.13", &pid))
         << pid;
+    // The holder's pid is the last line (anything before it is a tool's chatter).
+    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
+    pid = pid.substr(pid.find_last_of('\n') + 1);
     boardNamespacePid_ = std::stoi(pid);
 
     // Short periods so that discovery and reconnection take a second or two.
@@ -103,7 +106,7 @@ class EndToEnd : public testing::Test {
         << "[SERVER]\nPORT=" << kRelayPort << "\n[LOG]\nFLAG=1\nFOLDER=" << folder_ << "/log\n";
     ini.close();
 
-    ASSERT_TRUE(boards_.start({"/bin/sh", "-c", "exec nsenter -t " + pid.substr(0, pid.find('\n')) + " -n \"$0\" \"$@\"",
+    ASSERT_TRUE(boards_.start({"/bin/sh", "-c", "exec nsenter -t " + pid + " -n \"$0\" \"$@\"",
                                E2E_BOARDSIM, "--board", "ip=10.77.0.11,id=1", "--board",
                                "ip=10.77.0.12,id=2,type=0x13", "--board", "ip=10.77.0.13,id=3,inputs=fixed:0x12345678"},
                               {}, folder_ + "/boardsim.log"));
@@ -131,7 +134,10 @@ class EndToEnd : public testing::Test {
     if (boards_.running()) {
       boards_.writeLine("quit");
       int status = 0;
-      if (!boards_.waitExit(3000, &status)) boards_.stop();
+      if (boards_.waitExit(3000, &status))
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "boardsim ended with status " << status;
+      else
+        ADD_FAILURE() << "boardsim did not stop on quit, status " << boards_.stop();
     }
     if (boardNamespacePid_ > 0) e2e::runShell(std::string(E2E_BOARD_NETNS) + " down " + std::to_string(boardNamespacePid_));
     if (HasFailure() && !folder_.empty()) {
@@ -145,6 +151,26 @@ class EndToEnd : public testing::Test {
     const uint32_t rc = api_->OpenDevice(type, id);
     if (rc == NPIO_OK) opened_.push_back({type, id});
     return rc;
+  }
+
+  // Runs the npio tool against the relay; returns its standard output, and
+  // its exit code in `code`.
+  std::string npio(const std::vector<std::string>& words, int& code) {
+    std::vector<std::string> argv = {E2E_NPIO};
+    argv.insert(argv.end(), words.begin(), words.end());
+    e2e::ChildProcess tool;
+    code = -1;
+    if (!tool.start(argv, {"LANRELAY_LOCK_DIR=" + scratchFolder() + "/locks"}, folder_ + "/npio.log")) return "";
+    std::string output;
+    bool ended = false;
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while (!ended && Clock::now() < deadline) {
+      const std::string line = tool.readLine(1000, &ended);
+      if (!line.empty()) output += line + "\n";  // the tool prints no empty lines
+    }
+    int status = 0;
+    if (tool.waitExit(5000, &status) && WIFEXITED(status)) code = WEXITSTATUS(status);
+    return output;
   }
 
   std::string control(const std::string& line) {
@@ -250,6 +276,28 @@ TEST_F(EndToEnd, SilentBoardTimesOutAndRecovers) {
   // Silence may have cost the board its connection; it comes back with the next search.
   EXPECT_TRUE(eventually(10000, [&] { return (rc = api_->rInDW(kWireless, 2, &value)) == NPIO_OK; }))
       << "last result " << hex(rc);
+}
+
+TEST_F(EndToEnd, NpioToolListsWritesAndReads) {
+  if (!fileExists(E2E_NPIO)) GTEST_SKIP() << E2E_NPIO << " is not built yet";
+  int code = -1;
+  const std::string list = npio({"list"}, code);
+  EXPECT_EQ(code, 0) << list;
+  for (const char* row : {"10.77.0.11      02:00:0a:4d:00:0b", "10.77.0.12      02:00:0a:4d:00:0c",
+                          "10.77.0.13      02:00:0a:4d:00:0d"})
+    EXPECT_NE(list.find(row), std::string::npos) << row << " missing from:\n" << list;
+
+  npio({"--board", "1", "write", "dword", "0x00c0ffee"}, code);
+  EXPECT_EQ(code, 0);
+  npio({"--board", "1", "write", "byte", "3", "0x42"}, code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(npio({"--board", "1", "read", "in", "dword"}, code), "0x42c0ffee\n");
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(npio({"--board", "3", "read", "in", "dword"}, code), "0x12345678\n");
+  EXPECT_EQ(npio({"--type", "0x13", "--board", "2", "version"}, code), "0x0105 0x0200\n");
+  EXPECT_EQ(code, 0);
+  npio({"--board", "7", "read", "in", "dword"}, code);
+  EXPECT_NE(code, 0);  // no board 7
 }
 
 }  // namespace
