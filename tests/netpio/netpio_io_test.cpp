@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "netpio_fixture.h"
@@ -23,6 +24,8 @@ struct FrameCase {
   Bytes frame;
   uint32_t output;
 };
+
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
 
 class NetpioFrames : public NetpioUnit, public testing::WithParamInterface<FrameCase> {};
 
@@ -126,6 +129,8 @@ struct AnswerCase {
   uint32_t writeResult;
 };
 
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
+
 class NetpioAnswers : public NetpioUnit, public testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(NetpioAnswers, MapToErrorBitsAndLeaveOutputs) {
@@ -184,6 +189,8 @@ struct BadCall {
   std::function<uint32_t()> call;
   uint32_t result;
 };
+
+void PrintTo(const BadCall& c, std::ostream* os) { *os << c.name; }
 
 class NetpioArguments : public NetpioUnit, public testing::WithParamInterface<BadCall> {};
 

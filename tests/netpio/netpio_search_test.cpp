@@ -2,6 +2,7 @@
 // reported, within the caller's capacity.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "fake_search.h"
@@ -23,6 +24,8 @@ struct EtnSearchCase {
   uint16_t count;    // count afterwards
   int written;       // records written into the caller's array
 };
+
+void PrintTo(const EtnSearchCase& c, std::ostream* os) { *os << c.name; }
 
 class NetpioEtnSearch : public testing::TestWithParam<EtnSearchCase> {};
 

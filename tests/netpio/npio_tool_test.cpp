@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <regex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,8 @@ struct ToolCase {
   int status;
   std::string out;  // expected stdout (exact), or expected substring of stderr when status != 0
 };
+
+void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.name; }
 
 class NpioCommands : public testing::TestWithParam<ToolCase> {};
 

@@ -1,6 +1,7 @@
 // The one-shot query connections: device list and version.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "fake_relay.h"
@@ -40,6 +41,8 @@ struct ListCase {
   int bufferSize;
   int result;
 };
+
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
 
 class RelaylinkDeviceLists : public testing::TestWithParam<ListCase> {};
 

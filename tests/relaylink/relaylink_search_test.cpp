@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ostream>
 #include <string>
 
 #include "fake_search.h"
@@ -25,6 +26,8 @@ struct SearchCase {
   std::vector<Bytes> records;  // sorted; empty with count > 0: any of the relays
   int count = -1;              // -1: records.size()
 };
+
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name; }
 
 class RelaylinkSearch : public testing::TestWithParam<SearchCase> {};
 

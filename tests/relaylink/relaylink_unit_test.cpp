@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 
 #include "fake_relay.h"
@@ -50,6 +51,8 @@ struct OpenCase {
   bool bound;
   int status;
 };
+
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
 class RelaylinkOpenAnswers : public testing::TestWithParam<OpenCase> {};
 
@@ -155,6 +158,8 @@ struct AckCase {
   int result;
 };
 
+void PrintTo(const AckCase& c, std::ostream* os) { *os << c.name; }
+
 class RelaylinkSendAcknowledgements : public testing::TestWithParam<AckCase> {};
 
 TEST_P(RelaylinkSendAcknowledgements, MapToResults) {
@@ -216,6 +221,8 @@ struct StreamCase {
   int result;
   Bytes stored;  // expected start of the buffer
 };
+
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
 class RelaylinkReceiveStreams : public testing::TestWithParam<StreamCase> {};
 
