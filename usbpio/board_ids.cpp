@@ -36,8 +36,8 @@ std::string_view trimmed(std::string_view text) {
 
 }  // namespace
 
-// Placeholders in the range kept for open hardware; real boards are set
-// through USBPIO_BOARD_IDS.
+// Placeholders: the IDs belong to the boards, and real ones are set through
+// USBPIO_BOARD_IDS.
 BoardIds defaultBoardIds() { return BoardIds{{{0x1209, 0x5A12}, {0x1209, 0x5A10}}}; }
 
 std::optional<BoardIds> parseBoardIds(std::string_view text) {

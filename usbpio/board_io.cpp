@@ -189,7 +189,7 @@ uint32_t Library::setFilter(uint32_t unit, uint16_t portMask, uint32_t time) {
   if (entry.linkState == kPipeLinkOpen) {
     std::array<uint8_t, 8> packet = {kPipeFilter, 0, 0, 0, 0, 0, 0, 0};
     protocol::writeLe16(packet.data() + 4, portMask);
-    // The board reads a time of 0 as "no change"; 1 is its shortest filter.
+    // 0 goes out as 1, the shortest filter time of the pipe-link boards.
     protocol::writeLe16(packet.data() + 6, static_cast<uint16_t>(time == 0 ? 1 : time));
     return pipeWrite(unit, packet.data(), packet.size());
   }

@@ -70,7 +70,8 @@ uint32_t Library::openDevice(uint32_t* unit, const UpioDeviceInfo* info) {
     entry.linkState = kSerialLinkOpen;
   } else {
     // Opening starts every session from a freshly reset board.
-    pipes_.resetDevice(deviceOf(entry));
+    const int32_t device = deviceOf(entry);
+    if (device != kNoToken) pipes_.resetDevice(device);
     entry.linkState = kPipeLinkOpen;
   }
   entry.outputCache = {};

@@ -13,8 +13,9 @@
 
 namespace usbpio_test {
 
-// Short serial time-outs so that a silent board costs a fraction of a second.
-inline usbpio::SerialTimeouts fastTimeouts() { return usbpio::SerialTimeouts{150, 5, 100, 5}; }
+// Short serial time-outs so that a silent board costs half a second, yet
+// long enough for a simulated board on a busy machine to answer.
+inline usbpio::SerialTimeouts fastTimeouts() { return usbpio::SerialTimeouts{500, 2, 500, 2}; }
 
 struct Rig {
   FakePipeDriver pipes;

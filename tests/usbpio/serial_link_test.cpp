@@ -224,17 +224,29 @@ TEST_F(UsbpioSerialLink, RawTransfersUpTo512Bytes) {
   uint16_t length = 0;
   EXPECT_EQ(rig.lib().usbSend(0, buffer.data(), &length), UPIO_BAD_LENGTH);
   length = 513;
+  EXPECT_EQ(rig.lib().usbRecv(0, buffer.data(), &length), UPIO_BAD_LENGTH);
   EXPECT_EQ(rig.lib().usbSend(0, buffer.data(), &length), UPIO_BAD_LENGTH);
+  EXPECT_EQ(length, 513);
+  length = 512;  // bytes the board does not take as a command
+  ASSERT_EQ(rig.lib().usbSend(0, buffer.data(), &length), UPIO_OK);
+  EXPECT_EQ(length, 512);
+  ASSERT_TRUE(board->waitForRequests(512));
+  board->clearRequests();
+
   // A raw request the board answers: the identify command.
   const Bytes identify = {0xF3, 0x00};
   length = 2;
   ASSERT_EQ(rig.lib().usbSend(0, identify.data(), &length), UPIO_OK);
   EXPECT_EQ(length, 2);
-  length = 512;  // accepted; the read ends at its time-out with what came
+  length = 16;
   ASSERT_EQ(rig.lib().usbRecv(0, buffer.data(), &length), UPIO_OK);
   EXPECT_EQ(length, 16);
   EXPECT_EQ(buffer[0], 1);
   EXPECT_EQ(buffer[1], 0x12);
+  // Nothing more to come: a raw read reports the 0 bytes that came in time.
+  length = 4;
+  ASSERT_EQ(rig.lib().usbRecv(0, buffer.data(), &length), UPIO_OK);
+  EXPECT_EQ(length, 0);
 }
 
 TEST_F(UsbpioSerialLink, ShortRepliesAndSilenceAreTimeOuts) {
