@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "tools/boardsim/search_answer.h"
@@ -92,7 +93,7 @@ bool Simulator::openSearchSocket(std::string& error) {
     return false;
   }
   searchPort_ = boundPort(searchFd_);
-  if (!loop_.watch(searchFd_, [this](uint32_t) { onSearchReadable(); })) {
+  if (!loop_.watch(searchFd_, true, false, [this](platform::Readiness) { onSearchReadable(); })) {
     error = "cannot watch the search socket";
     return false;
   }
@@ -122,7 +123,7 @@ bool Simulator::openListener(size_t index, std::string& error) {
   }
   board.listenFd = fd;
   board.port = boundPort(fd);
-  loop_.watch(fd, [this, index](uint32_t) { onListenerReadable(index); });
+  loop_.watch(fd, true, false, [this, index](platform::Readiness) { onListenerReadable(index); });
   return true;
 }
 
@@ -165,7 +166,7 @@ bool Simulator::start(std::string& error) {
   if (controlIn_ >= 0) {
     fcntl(controlIn_, F_SETFL, fcntl(controlIn_, F_GETFL) | O_NONBLOCK);
     // A control input that cannot be watched (a regular file, /dev/null) just means no control.
-    loop_.watch(controlIn_, [this](uint32_t) { onControlReadable(); });
+    loop_.watch(controlIn_, true, false, [this](platform::Readiness) { onControlReadable(); });
   }
   say("search port " + std::to_string(searchPort_));
   for (size_t i = 0; i < boards_.size(); ++i) say(describe(i));
@@ -174,7 +175,7 @@ bool Simulator::start(std::string& error) {
 }
 
 void Simulator::addStopFd(int fd) {
-  loop_.watch(fd, [this](uint32_t) { loop_.stop(); });
+  loop_.watch(fd, true, false, [this](platform::Readiness) { loop_.stop(); });
 }
 
 void Simulator::run() { loop_.run(); }
@@ -227,7 +228,7 @@ void Simulator::onListenerReadable(size_t index) {
     setFlag(fd, IPPROTO_TCP, TCP_NODELAY);
     const uint64_t id = nextConnectionId_++;
     board.connections[id].fd = fd;
-    loop_.watch(fd, [this, index, id](uint32_t) { onConnectionReadable(index, id); });
+    loop_.watch(fd, true, false, [this, index, id](platform::Readiness) { onConnectionReadable(index, id); });
     if (options_.verbose) std::cerr << "boardsim: board " << index << ": connection accepted\n";
   }
 }
@@ -278,7 +279,7 @@ void Simulator::deliver(size_t index, uint64_t connectionId, std::vector<uint8_t
     sendNow(index, connectionId, reply);
     return;
   }
-  loop_.after(delay, [this, index, connectionId, reply = std::move(reply)] { sendNow(index, connectionId, reply); });
+  after(delay, [this, index, connectionId, reply = std::move(reply)] { sendNow(index, connectionId, reply); });
 }
 
 void Simulator::sendNow(size_t index, uint64_t connectionId, const std::vector<uint8_t>& bytes) {
@@ -294,7 +295,7 @@ void Simulator::sendNow(size_t index, uint64_t connectionId, const std::vector<u
     std::cerr << "boardsim: board " << index << ": send failed: " << std::strerror(errno) << "\n";
   if (first < bytes.size()) {
     std::vector<uint8_t> rest(bytes.begin() + static_cast<long>(first), bytes.end());
-    loop_.after(kSplitGapMs, [this, index, connectionId, rest = std::move(rest)] {
+    after(kSplitGapMs, [this, index, connectionId, rest = std::move(rest)] {
       auto again = boards_[index].connections.find(connectionId);
       if (again != boards_[index].connections.end()) send(again->second.fd, rest.data(), rest.size(), MSG_NOSIGNAL);
     });
@@ -306,15 +307,19 @@ void Simulator::applyInputs(size_t index, const InputSetup& inputs) {
   board.setup.inputs = inputs;
   board.model.setInputMode(inputs.mode);
   board.model.setInputValue(inputs.value);
-  if (board.inputTimer) loop_.cancel(board.inputTimer);
-  board.inputTimer = 0;
-  if (inputs.mode == InputMode::Counter) armInputTimer(index);
+  if (board.inputTimer != platform::kNoTimer) loop_.cancelTimer(board.inputTimer);
+  board.inputTimer = platform::kNoTimer;
+  if (inputs.mode == InputMode::Counter)
+    board.inputTimer = loop_.addTimer(std::chrono::milliseconds(inputs.periodMs),
+                                      [this, index] { boards_[index].model.onInputTick(); });
 }
 
-void Simulator::armInputTimer(size_t index) {
-  boards_[index].inputTimer = loop_.after(boards_[index].setup.inputs.periodMs, [this, index] {
-    boards_[index].model.onInputTick();
-    armInputTimer(index);
+void Simulator::after(uint32_t delayMs, std::function<void()> callback) {
+  // A periodic timer that cancels itself on its first expiry.
+  auto id = std::make_shared<platform::TimerId>(platform::kNoTimer);
+  *id = loop_.addTimer(std::chrono::milliseconds(delayMs), [this, id, callback = std::move(callback)] {
+    loop_.cancelTimer(*id);
+    callback();
   });
 }
 

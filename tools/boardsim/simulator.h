@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@
 #include "tools/boardsim/board_config.h"
 #include "tools/boardsim/board_model.h"
 #include "tools/boardsim/frame_assembler.h"
-#include "tools/boardsim/sim_loop.h"
+#include "platform/event_loop.h"
 
 namespace boardsim {
 
@@ -56,7 +57,7 @@ class Simulator {
     int listenFd = -1;
     uint16_t port = 0;
     std::map<uint64_t, Connection> connections;
-    SimLoop::TimerId inputTimer = 0;
+    platform::TimerId inputTimer = platform::kNoTimer;
   };
 
   bool openSearchSocket(std::string& error);
@@ -70,8 +71,9 @@ class Simulator {
   void deliver(size_t index, uint64_t connectionId, std::vector<uint8_t> reply);
   void sendNow(size_t index, uint64_t connectionId, const std::vector<uint8_t>& bytes);
   void applyInputs(size_t index, const InputSetup& inputs);
-  void armInputTimer(size_t index);
   void onControlReadable();
+  // Runs `callback` once, delayMs from now (the loop's timers are periodic).
+  void after(uint32_t delayMs, std::function<void()> callback);
   void say(const std::string& line);
   void logFrame(size_t index, const char* direction, const std::vector<uint8_t>& bytes);
   std::string describe(size_t index) const;
@@ -81,7 +83,7 @@ class Simulator {
   SimulatorOptions options_;
   int controlIn_;
   int controlOut_;
-  SimLoop loop_;
+  platform::EventLoop loop_;
   std::vector<Board> boards_;
   int searchFd_ = -1;
   uint16_t searchPort_ = 0;
