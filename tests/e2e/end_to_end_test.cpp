@@ -278,6 +278,46 @@ TEST_F(EndToEnd, SilentBoardTimesOutAndRecovers) {
       << "last result " << hex(rc);
 }
 
+TEST_F(EndToEnd, SplitAndSlowRepliesArriveUnlessTooLate) {
+  ASSERT_EQ(open(kWired, 1), NPIO_OK);
+  uint32_t value = 0;
+  ASSERT_EQ(control("fault 0 split"), "ok fault 0");
+  ASSERT_EQ(api_->wOutDW(kWired, 1, 0x5), NPIO_OK);
+  ASSERT_EQ(api_->rInDW(kWired, 1, &value), NPIO_OK);
+  EXPECT_EQ(value, 0x5u);
+  // Within the relay's 300 ms response time-out...
+  ASSERT_EQ(control("fault 0 slow:100+split"), "ok fault 0");
+  ASSERT_EQ(api_->rInDW(kWired, 1, &value), NPIO_OK);
+  EXPECT_EQ(value, 0x5u);
+  // ...and beyond it.
+  ASSERT_EQ(control("fault 0 slow:900"), "ok fault 0");
+  EXPECT_EQ(api_->rInDW(kWired, 1, &value), NPIO_TIMEOUT);
+  ASSERT_EQ(control("fault 0 none"), "ok fault 0");
+  uint32_t rc = NPIO_OK;
+  EXPECT_TRUE(eventually(10000, [&] { return (rc = api_->rInDW(kWired, 1, &value)) == NPIO_OK && value == 0x5; }))
+      << "last result " << hex(rc) << " value " << hex(value);
+}
+
+TEST_F(EndToEnd, SecondBoardWithTheSameIdIsRefused) {
+  ASSERT_EQ(open(kWired, 1), NPIO_OK);
+  ASSERT_EQ(api_->wOutDW(kWired, 1, 0x77), NPIO_OK);
+  // Board 3 becomes a second wired board 1 and reconnects.
+  ASSERT_EQ(control("id 2 1"), "ok id 2");
+  ASSERT_EQ(control("unplug 2"), "ok unplug 2");
+  ASSERT_EQ(control("plug 2"), "ok plug 2");
+  uint32_t count = 0;
+  EXPECT_TRUE(eventually(10000, [&] { return api_->GetDeviceCount(&count) == NPIO_OK && count == 2; }))
+      << "the relay lists " << count << " boards";
+  // Whatever the relay tries with the newcomer, the unit stays the first board.
+  for (int i = 0; i < 5; ++i) {
+    uint32_t value = 0;
+    ASSERT_EQ(api_->rOutDW(kWired, 1, &value), NPIO_OK);
+    EXPECT_EQ(value, 0x77u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  EXPECT_TRUE(api_->GetDeviceCount(&count) == NPIO_OK && count == 2) << count;
+}
+
 TEST_F(EndToEnd, NpioToolListsWritesAndReads) {
   if (!fileExists(E2E_NPIO)) GTEST_SKIP() << E2E_NPIO << " is not built yet";
   int code = -1;
