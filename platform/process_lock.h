@@ -3,22 +3,21 @@
 // library to keep one request and its reply on a unit from interleaving with
 // another, whichever thread or process sends it.
 //
-// How: one small file per name in the lock directory, locked with an
-// open-file-description lock (F_OFD_SETLK), which the kernel drops when the
-// last descriptor of the holder goes, also when the process dies. OFD locks
-// belong to the open file, not the thread, so an in-process flag refuses a
-// second thread of the same process. A byte in the file, mapped shared, marks
-// "held": a taker that finds it still set knows the previous holder died
-// while holding the lock (an abandoned lock) and reports that once. We chose
-// this over a robust process-shared mutex in shared memory because the files
-// need no initialisation protocol between processes and vanish from no
-// reader's view when a creator dies half-way.
+// How: one small file per name in the lock directory, mapped shared by every
+// process that opens it, holding a robust process-shared mutex. Taking and
+// releasing it costs no system call when nobody else holds it (the lock sits
+// on every unit request, so this matters), a second thread of the same
+// process is refused like another process, and when a holder dies (process
+// or thread) the kernel marks the mutex so that the next taker learns it was
+// abandoned. The mutex is set up under an open-file-description lock on the
+// file, so processes that open a new file at once agree on who initialises
+// it; the file also records the boot it was set up in, because a mutex left
+// held by a process that died with the machine would otherwise stay held.
 //
 // Threads: tryLock/unlock may be called from any thread; unlock only by the
 // thread that holds the lock.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <string>
 
@@ -44,10 +43,10 @@ class ProcessLock {
   void unlock();
 
  private:
-  ProcessLock(int fd, unsigned char* marker) : fd_(fd), marker_(marker) {}
+  struct Shared;
+  ProcessLock(int fd, Shared* shared) : fd_(fd), shared_(shared) {}
   int fd_;
-  unsigned char* marker_;  // shared mapping of the file's first byte
-  std::atomic<bool> heldHere_{false};
+  Shared* shared_;  // the file, mapped shared
 };
 
 // Directory of the lock files: $LANRELAY_LOCK_DIR when set (tests use their
