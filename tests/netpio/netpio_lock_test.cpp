@@ -26,7 +26,11 @@ using platform::LockAttempt;
 using platform::ProcessLock;
 using Clock = std::chrono::steady_clock;
 
-std::string uniqueName(const char* base) { return std::string(base) + std::to_string(getpid()); }
+// Fresh per call, so repeated runs never meet a lock an earlier run left.
+std::string uniqueName(const char* base) {
+  static int serial = 0;
+  return std::string(base) + std::to_string(getpid()) + "-" + std::to_string(++serial);
+}
 
 // Runs `body` in a child process and returns its exit status; the child
 // reports over `ready` (a pipe) when it has done its part.
@@ -53,8 +57,15 @@ TEST(NetpioProcessLock, ExclusivePerThreadAndFreeAfterUnlock) {
   auto other = ProcessLock::open(uniqueName("thread"));
   EXPECT_EQ(other->tryLock(), LockAttempt::Busy);
   lock->unlock();
-  EXPECT_EQ(std::async(std::launch::async, [&] { return other->tryLock(); }).get(), LockAttempt::Acquired);
-  other->unlock();
+  // Released by the thread that took it, as every holder must.
+  EXPECT_EQ(std::async(std::launch::async,
+                       [&] {
+                         const LockAttempt a = other->tryLock();
+                         if (a == LockAttempt::Acquired) other->unlock();
+                         return a;
+                       })
+                .get(),
+            LockAttempt::Acquired);
 }
 
 TEST(NetpioProcessLock, OtherProcessIsRefusedWhileHeld) {
@@ -64,7 +75,10 @@ TEST(NetpioProcessLock, OtherProcessIsRefusedWhileHeld) {
   ASSERT_EQ(lock->tryLock(), LockAttempt::Acquired);
   auto childAttempt = [&] {
     auto mine = ProcessLock::open(name);
-    return mine ? static_cast<int>(mine->tryLock()) : 99;
+    if (!mine) return 99;
+    const LockAttempt a = mine->tryLock();
+    if (a == LockAttempt::Acquired) mine->unlock();
+    return static_cast<int>(a);
   };
   EXPECT_EQ(exitStatusOf(forkChild(childAttempt)), static_cast<int>(LockAttempt::Busy));
   lock->unlock();
