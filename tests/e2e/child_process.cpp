@@ -1,8 +1,10 @@
 #include "tests/e2e/child_process.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +68,9 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::vector
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     if (errFd >= 0) dup2(errFd, STDERR_FILENO);
+    // Should the test die (a crash, ctest's time-out), its programs follow it
+    // instead of living on in the namespace.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     // The test blocks or ignores nothing the child should see differently.
     sigset_t none;
     sigemptyset(&none);
@@ -147,6 +152,40 @@ int ChildProcess::stop(int timeoutMs) {
     waitExit(5000, &status);
   }
   return status;
+}
+
+pid_t startNamespaceHolder() {
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(ready[0]);
+    close(ready[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (unshare(CLONE_NEWNET) != 0) _exit(1);
+    const char byte = 1;
+    if (write(ready[1], &byte, 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char byte = 0;
+  const bool ok = read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  if (!ok) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return pid;
+}
+
+void endNamespaceHolder(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 bool runShell(const std::string& command, std::string* output) {

@@ -43,8 +43,14 @@ class ChildProcess {
   std::string pending_;
 };
 
+// A child process that holds a network namespace of its own until
+// endNamespaceHolder(), or until the test process dies. Returns its pid, or
+// -1 when it could not be made.
+pid_t startNamespaceHolder();
+void endNamespaceHolder(pid_t pid);
+
 // Runs a command to completion through /bin/sh; true on exit status 0. Output
-// goes to `log` when it is not empty.
+// and errors go to `output` when it is given.
 bool runShell(const std::string& command, std::string* output = nullptr);
 
 }  // namespace e2e

@@ -92,13 +92,14 @@ class EndToEnd : public testing::Test {
     api_ = netpio(why);
     ASSERT_NE(api_, nullptr) << why;
 
-    std::string pid;
-    ASSERT_TRUE(e2e::runShell(std::string(E2E_BOARD_NETNS) + " up lre0 10.77.0.1/24 10.77.0.11 10.77.0.12 10.77.0.13", &pid))
-        << pid;
-    // The holder's pid is the last line (anything before it is a tool's chatter).
-    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
-    pid = pid.substr(pid.find_last_of('\n') + 1);
-    boardNamespacePid_ = std::stoi(pid);
+    boardNamespacePid_ = e2e::startNamespaceHolder();
+    ASSERT_GT(boardNamespacePid_, 0) << "cannot make the boards' namespace";
+    const std::string pid = std::to_string(boardNamespacePid_);
+    std::string output;
+    ASSERT_TRUE(e2e::runShell(std::string(E2E_BOARD_NETNS) + " wire " + pid +
+                                  " lre0 10.77.0.1/24 10.77.0.11 10.77.0.12 10.77.0.13",
+                              &output))
+        << output;
 
     // Short periods so that discovery and reconnection take a second or two.
     std::ofstream ini(folder_ + "/config/lanrelay/lanrelay.ini");
@@ -139,7 +140,7 @@ class EndToEnd : public testing::Test {
       else
         ADD_FAILURE() << "boardsim did not stop on quit, status " << boards_.stop();
     }
-    if (boardNamespacePid_ > 0) e2e::runShell(std::string(E2E_BOARD_NETNS) + " down " + std::to_string(boardNamespacePid_));
+    e2e::endNamespaceHolder(boardNamespacePid_);
     if (HasFailure() && !folder_.empty()) {
       std::string logs;
       e2e::runShell("tail -n 40 '" + folder_ + "/relay.log' '" + folder_ + "/boardsim.log'", &logs);
