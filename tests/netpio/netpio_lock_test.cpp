@@ -48,13 +48,14 @@ int exitStatusOf(pid_t pid) {
 
 TEST(NetpioProcessLock, ExclusivePerThreadAndFreeAfterUnlock) {
   netpio_test::privateLockDirectory();
-  auto lock = ProcessLock::open(uniqueName("thread"));
+  const std::string name = uniqueName("thread");
+  auto lock = ProcessLock::open(name);
   ASSERT_TRUE(lock);
   ASSERT_EQ(lock->tryLock(), LockAttempt::Acquired);
   EXPECT_EQ(lock->tryLock(), LockAttempt::Busy);  // not recursive either
   EXPECT_EQ(std::async(std::launch::async, [&] { return lock->tryLock(); }).get(), LockAttempt::Busy);
   // A second handle on the same name, as another library instance would have.
-  auto other = ProcessLock::open(uniqueName("thread"));
+  auto other = ProcessLock::open(name);
   EXPECT_EQ(other->tryLock(), LockAttempt::Busy);
   lock->unlock();
   // Released by the thread that took it, as every holder must.
