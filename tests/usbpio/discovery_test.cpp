@@ -139,6 +139,28 @@ TEST(UsbpioDiscovery, FailedPipeCheckUsesUpThePass) {
   EXPECT_FALSE(rig.pipes.boards[1].deviceOpen);
 }
 
+// Sixteen passes in all: fifteen pipe-link candidates that fail their check
+// leave one pass for the serial ports, while fifteen devices that are not
+// boards at all leave every pass free to probe a port.
+TEST(UsbpioDiscovery, SixteenPassesShareOutPipeAndSerialProbes) {
+  Rig failing;
+  for (int i = 0; i < 15; ++i) failing.pipes.add(failing.ids.pair[0].vendor, failing.ids.pair[0].product,
+                                                  usbpio_test::layoutB(), 1);
+  failing.addSerialBoard();
+  failing.addSerialBoard();
+  failing.load();
+  EXPECT_EQ(failing.lib().unitCount(), 1u);
+  EXPECT_EQ(failing.lib().unit(0).endpointAddress[0], 0);  // port-list index 0
+
+  Rig foreign;
+  for (int i = 0; i < 15; ++i) foreign.pipes.add(0xDEAD, 0xBEEF, usbpio_test::layoutA(), 1);
+  foreign.addSerialBoard();
+  foreign.addSerialBoard();
+  foreign.load();
+  ASSERT_EQ(foreign.lib().unitCount(), 2u);
+  EXPECT_EQ(foreign.lib().unit(1).endpointAddress[0], 1);
+}
+
 struct ConfigCase {
   const char* name;
   Bytes config;
