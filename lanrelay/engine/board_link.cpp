@@ -159,7 +159,7 @@ void EngineCore::queueAliveRequest(size_t index) {
   entry.requestLength = static_cast<int32_t>(kAliveRequestSize);
   entry.responseCountdown = responseTicks();
   if (sendNow) {
-    board.aliveCountdown = settings_.nonCommTime * 10;
+    board.aliveCountdown = aliveTicks();
     sendBytes(board.socket, frame, kAliveRequestSize);
     debugBytes(board.boardId, {}, board.ip, frame, kAliveRequestSize);
   }
@@ -222,7 +222,7 @@ bool EngineCore::onBoardReplyComplete(size_t index) {
   BoardRecord& board = boardTable_[index];
   RequestEntry& front = board.requests.front();
   const size_t length = static_cast<size_t>(front.replyCount);
-  board.aliveCountdown = settings_.nonCommTime * 10;
+  board.aliveCountdown = aliveTicks();
   debugBytes(board.boardId, board.ip, {}, board.replyBytes.data(), length);
   if (board.replyBytes[1] == kAliveTag) {
     board.missCount = 0;

@@ -9,7 +9,9 @@
 namespace engine {
 namespace {
 
-constexpr int kListenBacklog = 5;
+// Deeper than the classic 5 so that a burst of client programs starting at
+// once is queued rather than left to SYN retransmission (seconds).
+constexpr int kListenBacklog = 128;
 // Connections taken per listener wake-up; the rest wait for the next one so
 // a burst of connects cannot starve the boards.
 constexpr int kAcceptsPerWake = 32;

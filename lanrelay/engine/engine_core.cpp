@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 #include "platform/local_addresses.h"
 
@@ -117,6 +118,13 @@ uint16_t EngineCore::listenerPort() const {
 }
 
 int32_t EngineCore::responseTicks() const { return settings_.responseTime / 100 + 1; }
+
+int32_t EngineCore::aliveTicks() const {
+  // Settings are used unchecked; a huge NON_COMM_TIME saturates rather than
+  // overflowing into a negative countdown.
+  const int64_t ticks = static_cast<int64_t>(settings_.nonCommTime) * 10;
+  return static_cast<int32_t>(std::clamp<int64_t>(ticks, INT32_MIN, INT32_MAX));
+}
 
 // ---------------------------------------------------------------- local addresses
 

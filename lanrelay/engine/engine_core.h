@@ -63,6 +63,7 @@ class EngineCore {
   bool readLocalAddresses(std::vector<Ipv4Address>& out) const;
   void startSearchTimer();
   int32_t responseTicks() const;
+  int32_t aliveTicks() const;
   // Debug-log helpers: only build the line while the log is on.
   void debugBytes(int tag, const Ipv4Address& from, const Ipv4Address& to, const uint8_t* bytes, size_t count);
   void debugCode(int tag, const Ipv4Address& from, const Ipv4Address& to, int code);

@@ -134,12 +134,14 @@ FakeClient::~FakeClient() { platform::closeSocket(socket_); }
 
 void FakeClient::send(const Bytes& bytes) {
   size_t sent = 0;
-  // Loopback connects finish within microseconds; retry briefly until then.
-  for (int attempt = 0; sent < bytes.size() && attempt < 100000; ++attempt) {
+  // The socket buffer takes any test message whole; a few retries cover a
+  // buffer that is momentarily full.
+  for (int attempt = 0; sent < bytes.size() && attempt < 1000; ++attempt) {
     const auto r = platform::sendSome(socket_, bytes.data() + sent, bytes.size() - sent);
     if (r.outcome == platform::IoOutcome::Done) sent += r.bytes;
-    if (r.outcome == platform::IoOutcome::Failed && errno != ENOTCONN) break;
+    if (r.outcome == platform::IoOutcome::Failed) break;
   }
+  EXPECT_EQ(sent, bytes.size()) << "client could not send";
 }
 
 void FakeClient::poll() {
@@ -218,8 +220,12 @@ void EngineFixture::settle(int rounds) {
 }
 
 FakeBoard& EngineFixture::addBoard(int8_t id, uint8_t type, uint8_t lastIpOctet) {
-  const Ipv4Address ip{{127, 0, 0, lastIpOctet}};
-  const MacAddress mac{0x00, 0x50, 0xC2, 0x00, static_cast<uint8_t>(id), lastIpOctet};
+  return addBoardAt(id, type, Ipv4Address{{127, 0, 0, lastIpOctet}});
+}
+
+FakeBoard& EngineFixture::addBoardAt(int8_t id, uint8_t type, Ipv4Address ip) {
+  const MacAddress mac{0x00, 0x50, static_cast<uint8_t>(0xC2 ^ ip.octets[1]), ip.octets[2], static_cast<uint8_t>(id),
+                       ip.octets[3]};
   auto board = std::make_unique<FakeBoard>(ip, boardPort, id, type, mac);
   if (!board->listening()) ADD_FAILURE() << "fake board cannot listen on " << ip.toString() << ":" << boardPort;
   if (boardPort == 0) {
@@ -241,7 +247,10 @@ void EngineFixture::connectBoard(FakeBoard& board) {
 }
 
 FakeClient& EngineFixture::connectClient() {
+  const size_t before = relay->clientCount();
   fakeClients.push_back(std::make_unique<FakeClient>(relay->listenerPort()));
+  // Connected and accepted, so that what the test sends next goes straight out.
+  EXPECT_TRUE(pumpUntil([&] { return relay->clientCount() > before; })) << "the relay did not accept";
   return *fakeClients.back();
 }
 

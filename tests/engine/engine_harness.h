@@ -137,6 +137,7 @@ class EngineFixture : public ::testing::Test {
   void settle(int rounds = 20);
 
   FakeBoard& addBoard(int8_t id, uint8_t type, uint8_t lastIpOctet);
+  FakeBoard& addBoardAt(int8_t id, uint8_t type, Ipv4Address ip);
   // Announces the board and waits until it is Connected (identified).
   void connectBoard(FakeBoard& board);
   FakeClient& connectClient();
