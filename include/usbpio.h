@@ -10,7 +10,7 @@
  *
  * Every function returns one result code (UPIO_* below), never a combination.
  * Outputs go through caller-supplied pointers and are written only on success;
- * buffers always belong to the caller.
+ * buffers always belong to the caller. A null pointer gives UPIO_BAD_ARGUMENT.
  *
  * Threads: no function takes a lock. Calls on one unit must not overlap (from
  * threads or from processes); calls on different units may.
@@ -82,22 +82,45 @@ uint32_t upio_CloseDevice(uint32_t unit);                            /* 0, 8 */
 uint32_t upio_GetBoardCode(uint32_t unit, uint16_t* code);           /* 0, 8 */
 uint32_t upio_GetBoardType(uint32_t unit, uint16_t* type);           /* 0, 8, 32 */
 
-/* Inputs and outputs. Ports are 0..3; a word at port 3 is byte 3 alone. */
+/*
+ * Inputs and outputs. Ports are 0..3; a word at port p is byte p (low) and
+ * byte p+1 (high), at port 3 byte 3 alone. Checks come in this order: unit
+ * above 15 gives 8; an argument out of range 256; a closed unit 16 (8 for the
+ * serial-link-only calls). Then the transfer's own result: 16 board unplugged,
+ * 8 pipe transfer failed while attached, 32 no pipe of the expected endpoint,
+ * 128 no complete answer in time or serial port failure, 0x80000000 endpoint
+ * halted (the pipe has been reset). The unit stays open after any of these.
+ *
+ * The library keeps the four output bytes it last sent or read (cleared when
+ * the unit is opened); byte and word writes send all four, from that copy with
+ * the addressed bytes replaced.
+ */
 uint32_t upio_rInB(uint32_t unit, uint16_t port, uint16_t* value);
 uint32_t upio_rInW(uint32_t unit, uint16_t port, uint16_t* value);
 uint32_t upio_rInDW(uint32_t unit, uint32_t* value);
 uint32_t upio_rOutB(uint32_t unit, uint16_t port, uint16_t* value);
 uint32_t upio_rOutW(uint32_t unit, uint16_t port, uint16_t* value);
 uint32_t upio_rOutDW(uint32_t unit, uint32_t* value);
-uint32_t upio_wOutB(uint32_t unit, uint16_t port, uint16_t value);
+uint32_t upio_wOutB(uint32_t unit, uint16_t port, uint16_t value);  /* the value's low byte */
 uint32_t upio_wOutW(uint32_t unit, uint16_t port, uint16_t value);
 uint32_t upio_wOutDW(uint32_t unit, uint32_t value);
+/* Sets all outputs to value and gives the inputs read in the same exchange. */
 uint32_t upio_InOutDW(uint32_t unit, uint32_t* inputs, uint32_t value);
+/* Input filter of the ports in port_mask (1..15); time 0..65535. */
 uint32_t upio_SetFilter(uint32_t unit, uint16_t port_mask, uint32_t time);
-uint32_t upio_SetFilterEx(uint32_t unit, uint16_t group_mask, uint16_t setting); /* serial link only */
-uint32_t upio_rVersion(uint32_t unit, uint16_t version[2]);                      /* serial link only */
+/* Serial link only: filter setting 0..15 for the groups in group_mask (1..255);
+ * group g covers inputs 4g to 4g+3. */
+uint32_t upio_SetFilterEx(uint32_t unit, uint16_t group_mask, uint16_t setting);
+/* Serial link only: the firmware's two version words. */
+uint32_t upio_rVersion(uint32_t unit, uint16_t version[2]);
 
-/* Raw transfers; length is in and out (bytes moved on success). */
+/*
+ * Raw transfers of bytes the caller built. length is in and out: on success
+ * it becomes the number of bytes moved. Results: 8 unit above 15 or closed;
+ * 4 length 0 or above the limit (pipe link: pipe 0's packet size; serial link:
+ * UPIO_SERIAL_TRANSFER_LIMIT); then the transfer's result as above. A serial
+ * receive that ends by time-out with fewer bytes succeeds with that count.
+ */
 uint32_t upio_UsbSend(uint32_t unit, const uint8_t* buffer, uint16_t* length);
 uint32_t upio_UsbRecv(uint32_t unit, uint8_t* buffer, uint16_t* length);
 uint32_t upio_WritDevice(uint32_t unit, const uint8_t* buffer, uint16_t* length); /* = upio_UsbSend */
