@@ -80,7 +80,7 @@ uint32_t upio_GetDeviceInfo(uint32_t* count, UpioDeviceInfo* records); /* count 
 uint32_t upio_OpenDevice(uint32_t* unit, const UpioDeviceInfo* info); /* 0, 1, 2 */
 uint32_t upio_CloseDevice(uint32_t unit);                            /* 0, 8 */
 uint32_t upio_GetBoardCode(uint32_t unit, uint16_t* code);           /* 0, 8 */
-uint32_t upio_GetBoardType(uint32_t unit, uint16_t* type);           /* 0, 8, 32 */
+uint32_t upio_GetBoardType(uint32_t unit, uint16_t* type);           /* 0, 8, 32 (unknown: type 0 written) */
 
 /*
  * Inputs and outputs. Ports are 0..3; a word at port p is byte p (low) and
