@@ -82,6 +82,21 @@ TEST_F(EngineScale, ThousandBoardsAndThousandClients) {
     ASSERT_EQ(client.received, expected) << "client " << i;
   }
 
+  // The device list names the first 63 connected boards in table order.
+  FakeClient& query = *clients.front();
+  query.received.clear();
+  query.send({0x7F, 0x75});
+  const Bytes list = take(query, 4 + 63 * 16);
+  ASSERT_EQ(list.size(), 4u + 63 * 16);
+  EXPECT_EQ(list[2] | list[3] << 8, 63 * 16);
+  for (size_t i = 0; i < 63; ++i) {
+    const engine::BoardRecord& record = relay->boards()[i];
+    EXPECT_EQ(list[4 + i * 16], static_cast<uint8_t>(record.boardId));
+    EXPECT_EQ(list[4 + i * 16 + 1], static_cast<uint8_t>(record.typeCode));
+  }
+  settle();
+  EXPECT_TRUE(query.received.empty());
+
   const auto tickStart = std::chrono::steady_clock::now();
   for (int i = 0; i < 10; ++i) relay->onTick();
   const auto tenTicks = std::chrono::steady_clock::now() - tickStart;
