@@ -1,6 +1,8 @@
 // Runs the real `lanrelay` program in a private network of this test process:
 // the control socket, single instance, the close request and signals.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -155,6 +157,25 @@ TEST_F(ShellProgram, TerminationSignalShutsDownInOrderAndFreesTheInstance) {
   ASSERT_EQ(kill(relay_, SIGINT), 0);
   EXPECT_EQ(waitExit(relay_, 5000ms), 0);
   relay_ = -1;
+}
+
+TEST_F(ShellProgram, TakenServerPortIsReportedOnStandardErrorAndTheRelayRunsOn) {
+  // Hold a port so the relay's client listener cannot have it.
+  int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  socklen_t length = sizeof any;
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+  ASSERT_EQ(listen(holder, 1), 0);
+  ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&any), &length), 0);
+  writeProfileString(dir_.file("config/lanrelay/lanrelay.ini"), "SERVER", "PORT", std::to_string(ntohs(any.sin_port)));
+
+  startRelay();
+  EXPECT_EQ(dir_.read("relay.err"), "lanrelay: Can not wait for connection\n");
+  EXPECT_EQ(waitExit(spawn("--close", "close"), 5000ms), 0);
+  EXPECT_EQ(waitExit(relay_, 5000ms), 0);
+  relay_ = -1;
+  close(holder);
 }
 
 TEST_F(ShellProgram, HelpVersionAndBadArguments) {
