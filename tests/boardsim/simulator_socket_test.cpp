@@ -66,7 +66,9 @@ std::vector<SearchAnswer> search(int fd, const std::string& address, uint16_t po
     socklen_t fromLen = sizeof from;
     const ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0) break;
-    answers.push_back({inet_ntoa(from.sin_addr), Bytes(buffer, buffer + n)});
+    char sender[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
+    answers.push_back({sender, Bytes(buffer, buffer + n)});
   }
   return answers;
 }

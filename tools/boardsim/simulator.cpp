@@ -189,34 +189,43 @@ void Simulator::onSearchReadable() {
     if (n < 0) return;
     if (!isBoardSearch({buffer, static_cast<size_t>(n)})) continue;
     for (size_t i = 0; i < boards_.size(); ++i) {
-      Board& board = boards_[i];
-      if (!board.plugged || board.setup.faults.noSearch) continue;
-      const SearchAnswer answer = buildSearchAnswer(board.model.identity());
-      // Every board answers from its own address: the relay takes the
-      // sender address of the answer as the board's address.
-      iovec io{const_cast<uint8_t*>(answer.data()), answer.size()};
-      alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-      msghdr message{};
-      message.msg_name = &from;
-      message.msg_namelen = fromLen;
-      message.msg_iov = &io;
-      message.msg_iovlen = 1;
-      message.msg_control = control;
-      message.msg_controllen = sizeof control;
-      cmsghdr* header = CMSG_FIRSTHDR(&message);
-      header->cmsg_level = IPPROTO_IP;
-      header->cmsg_type = IP_PKTINFO;
-      header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-      in_pktinfo info{};
-      std::memcpy(&info.ipi_spec_dst.s_addr, board.setup.identity.address.octets.data(), 4);
-      std::memcpy(CMSG_DATA(header), &info, sizeof info);
-      if (sendmsg(searchFd_, &message, 0) < 0 && options_.verbose)
-        std::cerr << "boardsim: board " << i << ": search answer not sent: " << std::strerror(errno) << "\n";
-      else if (options_.verbose)
-        std::cerr << "boardsim: board " << i << ": answered the search of "
-                  << inet_ntoa(from.sin_addr) << "\n";
+      if (boards_[i].plugged && !boards_[i].setup.faults.noSearch) answerSearch(i, from);
     }
   }
+}
+
+void Simulator::answerSearch(size_t index, const sockaddr_in& searcher) {
+  const Board& board = boards_[index];
+  const SearchAnswer answer = buildSearchAnswer(board.model.identity());
+  // Every board answers from its own address: the relay takes the sender
+  // address of the answer as the board's address. IP_PKTINFO picks the source
+  // address per datagram, so one wildcard socket serves all boards.
+  iovec io{const_cast<uint8_t*>(answer.data()), answer.size()};
+  alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  sockaddr_in to = searcher;
+  msghdr message{};
+  message.msg_name = &to;
+  message.msg_namelen = sizeof to;
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  header->cmsg_level = IPPROTO_IP;
+  header->cmsg_type = IP_PKTINFO;
+  header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+  in_pktinfo info{};
+  std::memcpy(&info.ipi_spec_dst.s_addr, board.setup.identity.address.octets.data(), 4);
+  std::memcpy(CMSG_DATA(header), &info, sizeof info);
+  const bool sent = sendmsg(searchFd_, &message, 0) >= 0;
+  if (!options_.verbose) return;
+  char searcherText[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &searcher.sin_addr, searcherText, sizeof searcherText);
+  if (sent)
+    std::cerr << "boardsim: board " << index << ": answered the search of " << searcherText << "\n";
+  else
+    std::cerr << "boardsim: board " << index << ": search answer to " << searcherText
+              << " not sent: " << std::strerror(errno) << "\n";
 }
 
 void Simulator::onListenerReadable(size_t index) {

@@ -6,6 +6,8 @@
 // from elsewhere is the control descriptor or a stop descriptor.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -65,6 +67,7 @@ class Simulator {
   void closeBoardSockets(size_t index);
   void closeConnection(size_t index, uint64_t connectionId);
   void onSearchReadable();
+  void answerSearch(size_t index, const sockaddr_in& searcher);
   void onListenerReadable(size_t index);
   void onConnectionReadable(size_t index, uint64_t connectionId);
   void onFrame(size_t index, uint64_t connectionId, const std::vector<uint8_t>& frame);
