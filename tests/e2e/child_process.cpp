@@ -124,6 +124,21 @@ bool ChildProcess::waitForLine(const std::string& prefix, int timeoutMs, std::st
   return false;
 }
 
+std::string ChildProcess::readAll(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string text = std::move(pending_);
+  pending_.clear();
+  for (;;) {
+    pollfd p{stdoutFd_, POLLIN, 0};
+    const int left = msLeft(deadline);
+    if (left == 0 || poll(&p, 1, left) <= 0) return text;
+    char buffer[1024];
+    const ssize_t n = read(stdoutFd_, buffer, sizeof buffer);
+    if (n <= 0) return text;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+}
+
 bool ChildProcess::writeLine(const std::string& line) {
   const std::string text = line + "\n";
   return write(stdinFd_, text.data(), text.size()) == static_cast<ssize_t>(text.size());

@@ -26,6 +26,9 @@ class ChildProcess {
   std::string readLine(int timeoutMs, bool* ended = nullptr);
   // Reads lines until one equals or starts with `prefix`; false on time-out.
   bool waitForLine(const std::string& prefix, int timeoutMs, std::string* line = nullptr);
+  // Everything left on standard output until the program closes it, or until
+  // timeoutMs passed.
+  std::string readAll(int timeoutMs);
   bool writeLine(const std::string& line);
 
   // Stops the process: SIGTERM, wait up to timeoutMs, then SIGKILL. Returns

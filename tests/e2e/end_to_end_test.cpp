@@ -162,13 +162,7 @@ class EndToEnd : public testing::Test {
     e2e::ChildProcess tool;
     code = -1;
     if (!tool.start(argv, {"LANRELAY_LOCK_DIR=" + scratchFolder() + "/locks"}, folder_ + "/npio.log")) return "";
-    std::string output;
-    bool ended = false;
-    const auto deadline = Clock::now() + std::chrono::seconds(15);
-    while (!ended && Clock::now() < deadline) {
-      const std::string line = tool.readLine(1000, &ended);
-      if (!line.empty()) output += line + "\n";  // the tool prints no empty lines
-    }
+    const std::string output = tool.readAll(15000);
     int status = 0;
     if (tool.waitExit(5000, &status) && WIFEXITED(status)) code = WEXITSTATUS(status);
     return output;
