@@ -315,3 +315,67 @@ TEST_F(EngineBoards, RefusedConnectMarksDisconnectedAndProbesForAnotherRelay) {
 
 }  // namespace
 }  // namespace engine_test
+
+namespace engine_test {
+namespace {
+
+class EngineDebugLog : public EngineFixture {
+ protected:
+  bool logged(int tag, Ipv4Address from, Ipv4Address to, std::optional<Bytes> bytes, int count) const {
+    return std::any_of(shell.debugEntries.begin(), shell.debugEntries.end(), [&](const DebugEntry& e) {
+      return e.tag == tag && e.from == from && e.to == to && e.bytes == bytes && e.count == count;
+    });
+  }
+};
+
+TEST_F(EngineDebugLog, TrafficAndStateWordsNameTheRightEnds) {
+  startEngine();
+  FakeBoard& board = addBoard(3, 0x12, 3);
+  connectBoard(board);
+  FakeClient& client = openClient(3, 0x12);
+  client.send(requestFrame(3, 0x93, 2));
+  take(client, 3 + 12);
+  client.close();
+  ASSERT_TRUE(pumpUntil([&] { return relay->clientCount() == 0; }));
+
+  const Ipv4Address self{};
+  const Ipv4Address boardIp = board.ip;
+  const Ipv4Address clientIp{{127, 0, 0, 1}};
+  const Bytes frame = requestFrame(3, 0x93, 2);
+  const Bytes reply = boardReply(3, 0x93, 4);
+  using engine::debug_code::kClose;
+  using engine::debug_code::kConnect;
+  using engine::debug_code::kConnecting;
+  struct Case {
+    const char* what;
+    int tag;
+    Ipv4Address from, to;
+    std::optional<Bytes> bytes;
+    int count;
+  };
+  const Case cases[] = {
+      {"connect pending", -1, self, boardIp, std::nullopt, kConnecting},
+      {"connected", -1, self, boardIp, std::nullopt, kConnect},
+      {"open request", -1, clientIp, self, Bytes{0x7F, 0x71, 0x03, 0x12}, 4},
+      {"open answer", -1, self, clientIp, Bytes{0x7F, 0x71, 0x00}, 3},
+      {"frame from the client", 3, clientIp, self, frame, int(frame.size())},
+      {"frame to the board", 3, self, boardIp, frame, int(frame.size())},
+      {"acknowledgement", -1, self, clientIp, Bytes{0x7F, 0x73, 0x00}, 3},
+      {"reply from the board", 3, boardIp, self, reply, int(reply.size())},
+      {"reply to the client", 3, self, clientIp, reply, int(reply.size())},
+      {"client gone", 3, self, clientIp, std::nullopt, kClose},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(logged(c.tag, c.from, c.to, c.bytes, c.count)) << c.what;
+  }
+
+  shell.debugEnabled = false;
+  const int before = shell.debugLines;
+  FakeClient& quiet = connectClient();
+  quiet.send({0x7F, 0x76});
+  take(quiet, 4);
+  EXPECT_EQ(shell.debugLines, before) << "nothing is written while the log is off";
+}
+
+}  // namespace
+}  // namespace engine_test

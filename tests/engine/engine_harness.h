@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,14 @@ using protocol::Ipv4Address;
 using protocol::MacAddress;
 using Bytes = std::vector<uint8_t>;
 
+struct DebugEntry {
+  int tag;
+  Ipv4Address from;
+  Ipv4Address to;
+  std::optional<Bytes> bytes;  // none: `count` is a state word
+  int count;
+};
+
 struct RecordedEvent {
   EventIndex event;
   int32_t boardId;  // -1 without a board
@@ -42,7 +51,10 @@ class RecordingShell : public engine::ShellServices {
   void writeDebugLog(int tag, const Ipv4Address& from, const Ipv4Address& to, const uint8_t* bytes,
                      int count) override {
     ++debugLines;
-    (void)tag, (void)from, (void)to, (void)bytes, (void)count;
+    if (!keepDebugEntries) return;
+    std::optional<Bytes> data;
+    if (bytes != nullptr) data = Bytes(bytes, bytes + (count == engine::debug_code::kSixteenBytes ? 16 : std::max(count, 0)));
+    debugEntries.push_back({tag, from, to, data, count});
   }
   void listenerFailed(int32_t port) override { failedListenerPort = port; }
   void anotherRelayFound(const Ipv4Address& other) override {
@@ -59,6 +71,8 @@ class RecordingShell : public engine::ShellServices {
   std::vector<RecordedEvent> events;
   int refreshes = 0;
   int debugLines = 0;
+  bool keepDebugEntries = true;
+  std::vector<DebugEntry> debugEntries;
   bool debugEnabled = true;
   std::optional<int32_t> failedListenerPort;
   std::optional<Ipv4Address> otherRelay;
