@@ -120,7 +120,7 @@ class EndToEnd : public testing::Test {
     ASSERT_EQ(api_->SetProgLink("127.0.0.1", kRelayPort, 1000), NPIO_OK);
     // Ready when the relay lists all three boards.
     uint32_t count = 0;
-    EXPECT_TRUE(eventually(15000, [&] { return api_->GetDeviceCount(&count) == NPIO_OK && count == 3; }))
+    ASSERT_TRUE(eventually(15000, [&] { return api_->GetDeviceCount(&count) == NPIO_OK && count == 3; }))
         << "the relay lists " << count << " boards";
   }
 
