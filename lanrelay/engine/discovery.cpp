@@ -132,10 +132,13 @@ void EngineCore::handleBoardAnswer(const Ipv4Address& from, const uint8_t* bytes
 }
 
 void EngineCore::reportDuplicateAddresses() {
-  std::string text = "Duplicate IP address.\nIt's necessary to turn off and turn on power all device. Duplicate device=" +
-                     std::to_string(duplicateList_.size()) + "\n";
+  // Line breaks are written as the two characters backslash and n, the event
+  // texts' own line-break mark: the shell turns them into CR LF for the pop-up
+  // and into spaces for the system log, so the report stays one log line.
+  std::string text = "Duplicate IP address.\\nIt's necessary to turn off and turn on power all device. Duplicate device=" +
+                     std::to_string(duplicateList_.size()) + "\\n";
   for (const DuplicateEntry& entry : duplicateList_) {
-    text += "ADR:" + entry.ip.toString() + "/" + protocol::macToString(entry.mac) + "\n";
+    text += "ADR:" + entry.ip.toString() + "/" + protocol::macToString(entry.mac) + "\\n";
   }
   shell_.raiseEvent(EventIndex::SystemError, nullptr, text);
   duplicateList_.clear();

@@ -146,10 +146,11 @@ TEST_F(EngineDiscovery, BoardsSharingAnAddressAreReportedAtMostEverySevenAndAHal
   second.announce(discoveryAddress());
   ASSERT_TRUE(pumpUntil([&] { return shell.count(EventIndex::SystemError) == 1; }));
   const std::string& text = shell.events.back().extra;
-  EXPECT_EQ(text.rfind("Duplicate IP address.\nIt's necessary to turn off and turn on power all device. Duplicate device=", 0),
+  EXPECT_EQ(text.rfind("Duplicate IP address.\\nIt's necessary to turn off and turn on power all device. Duplicate device=", 0),
             0u)
       << text;
-  EXPECT_NE(text.find("ADR:127.0.0.3/00:50:c2:00:99:99\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("ADR:127.0.0.3/00:50:c2:00:99:99\\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\n'), std::string::npos) << "no raw line break: the report is one system-log line";
   EXPECT_EQ(shell.events.back().boardId, -1);
 
   second.announce(discoveryAddress());
