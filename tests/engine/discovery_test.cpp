@@ -238,3 +238,44 @@ TEST_F(EngineDiscovery, OwnProbeGetsNoAnswerFromTheQuerySocket) {
 
 }  // namespace
 }  // namespace engine_test
+
+namespace engine_test {
+namespace {
+
+class EngineTimers : public EngineFixture {};
+
+TEST_F(EngineTimers, OwnTimersRunTheTickAndTheSearch) {
+  options.startTimers = true;
+  settings.aliveTime = 1;
+  settings.responseTime = 100;  // two ticks
+  const platform::SocketHandle boardSide = platform::openUdpSocket({options.broadcastAddress, discoveryPort}, false);
+  startEngine();
+  uint8_t buffer[64];
+  platform::SocketAddress from;
+  int searches = 0;
+  const auto countSearches = [&] {
+    while (platform::receiveDatagram(boardSide, buffer, sizeof buffer, from).outcome == platform::IoOutcome::Done) {
+      ++searches;
+    }
+    return searches;
+  };
+  ASSERT_TRUE(pumpUntil([&] { return countSearches() == 1; })) << "the first search at start";
+
+  // The 100 ms tick times a request out without the test driving it.
+  FakeBoard& board = addBoard(3, 0x12, 3);
+  board.answerRequests = false;
+  connectBoard(board);
+  FakeClient& client = openClient(3, 0x12);
+  const auto sent = std::chrono::steady_clock::now();
+  client.send(requestFrame(3, 0x93, 2));
+  EXPECT_EQ(take(client, 3), (Bytes{0x7F, 0x73, 0x00}));
+  EXPECT_EQ(take(client, 3), (Bytes{0x7F, 0x74, 0xFD}));
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(90));
+
+  // The search timer: ALIVE_TIME seconds after start.
+  ASSERT_TRUE(pumpUntil([&] { return countSearches() >= 2; }, std::chrono::milliseconds(2500)));
+  platform::closeSocket(boardSide);
+}
+
+}  // namespace
+}  // namespace engine_test
