@@ -71,6 +71,13 @@ class EventLoop {
   // Clears the stop flag so the loop can be run again.
   void resetStop();
 
+  // For a program whose own loop drives this one (a GUI toolkit's): the epoll
+  // descriptor, readable while any watch has something to report (call
+  // runOnce with zero wait then), and the time until the earliest timer is
+  // due: zero when one is overdue, `ceiling` when none is nearer.
+  int descriptor() const;
+  std::chrono::milliseconds timeUntilNextTimer(std::chrono::milliseconds ceiling) const;
+
  private:
   struct State;
   std::unique_ptr<State> state_;

@@ -1,8 +1,12 @@
 // lanrelay: the resident relay between client programs and the network boards.
+#include <cstdlib>
 #include <iostream>
 
 #include "lanrelay/shell/program_options.h"
 #include "lanrelay/shell/relay_program.h"
+#ifdef LANRELAY_WITH_TRAY
+#include "lanrelay/gui/gui_program.h"
+#endif
 
 int main(int argc, char** argv) {
   shell::ProgramOptions options = shell::parseProgramOptions(argc, argv);
@@ -23,5 +27,10 @@ int main(int argc, char** argv) {
     case shell::ProgramMode::Run:
       break;
   }
+#ifdef LANRELAY_WITH_TRAY
+  if (gui::wantsTrayFront(options.headless, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    return gui::runTrayRelay(argc, argv);
+  }
+#endif
   return shell::runRelay();
 }

@@ -34,7 +34,8 @@ ProgramOptions parseProgramOptions(int argc, const char* const* argv) {
 }
 
 std::string programUsage() {
-  return "usage: lanrelay [--headless]   run the relay (one per user)\n"
+  return "usage: lanrelay [--headless]   run the relay (one per user); in a graphical\n"
+         "                               session it sits in the tray unless --headless\n"
          "       lanrelay --status       show the running relay's boards\n"
          "       lanrelay --close        ask the running relay to end\n"
          "       lanrelay --help | --version\n"

@@ -16,7 +16,7 @@ enum class ProgramMode {
 
 struct ProgramOptions {
   ProgramMode mode = ProgramMode::Run;
-  bool headless = true;  // no windowed front exists yet
+  bool headless = false;  // --headless: no tray front even in a graphical session
   std::string problem;
 };
 

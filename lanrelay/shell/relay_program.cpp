@@ -44,7 +44,7 @@ std::unique_ptr<platform::ProcessLock> takeInstanceLock(bool& anotherRuns) {
 
 }  // namespace
 
-int runRelay() {
+int runRelay(const ResidentFrontFactory& makeFront) {
   // A reader of our output that went away must not end the relay.
   std::signal(SIGPIPE, SIG_IGN);
 
@@ -62,7 +62,9 @@ int runRelay() {
     complain("cannot create the event loop");
     return 1;
   }
-  HeadlessFront front(loop, STDOUT_FILENO, STDERR_FILENO);
+  std::unique_ptr<ResidentFront> resident = makeFront ? makeFront(loop) : nullptr;
+  HeadlessFront headless(loop, STDOUT_FILENO, STDERR_FILENO);
+  ShellFront& front = resident ? static_cast<ShellFront&>(*resident) : headless;
   RelayShell relay(front, loop,
                    ShellPaths{settingsFolderFor(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
                               programFolder(), currentFolder()});
@@ -77,8 +79,13 @@ int runRelay() {
     complain(why + "; --status and --close will not reach this relay");
   }
 
+  if (resident) resident->attach(relay);
   relay.start();
-  loop.run();
+  if (resident) {
+    resident->run();
+  } else {
+    loop.run();
+  }
   relay.shutdown();
   return 0;
 }

@@ -188,4 +188,17 @@ bool EventLoop::stopRequested() const { return state_->stopFlag; }
 
 void EventLoop::resetStop() { state_->stopFlag = false; }
 
+int EventLoop::descriptor() const { return state_->epollFd; }
+
+std::chrono::milliseconds EventLoop::timeUntilNextTimer(std::chrono::milliseconds ceiling) const {
+  const auto now = Clock::now();
+  auto wait = std::max(ceiling, std::chrono::milliseconds(0));
+  for (const Timer& t : state_->timers) {
+    if (t.cancelled) continue;
+    auto untilDue = std::chrono::ceil<std::chrono::milliseconds>(t.due - now);
+    wait = std::min(wait, std::max(untilDue, std::chrono::milliseconds(0)));
+  }
+  return wait;
+}
+
 }  // namespace platform
