@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <regex>
+#include <cctype>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -130,6 +130,25 @@ TEST(NpioErrors, PrintTheErrorNameAndFail) {
   EXPECT_NE(r.err.find("unknown board or board not connected (0x20000)"), std::string::npos) << r.err;
 }
 
+// Replaces each leading "HH:MM:SS.mmm" by "T"; a line without one is kept.
+std::string withoutTimeStamps(const std::string& text) {
+  const std::string shape = "99:99:99.999";
+  std::string out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(start, end - start);
+    bool stamped = line.size() > shape.size();
+    for (size_t i = 0; stamped && i < shape.size(); ++i) {
+      stamped = shape[i] == '9' ? std::isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == shape[i];
+    }
+    out += stamped ? "T" + line.substr(shape.size()) : line;
+    start = end;
+  }
+  return out;
+}
+
 TEST(NpioWatch, PrintsEachChangeWithATimeStamp) {
   fake::FakeRelay relay;
   uint32_t inputs = 0x10;
@@ -141,10 +160,10 @@ TEST(NpioWatch, PrintsEachChangeWithATimeStamp) {
   const RunResult r = runNpio({"--relay", "127.0.0.1:" + std::to_string(relay.port()), "watch", "--interval", "1",
                                "--changes", "2"});
   EXPECT_EQ(r.status, 0) << r.err;
-  const std::regex lines(
-      "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} inputs 0x00000010 changed 0x00000000\n"
-      "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} inputs 0x00000020 changed 0x00000030\n");
-  EXPECT_TRUE(std::regex_match(r.out, lines)) << r.out;
+  EXPECT_EQ(withoutTimeStamps(r.out),
+            "T inputs 0x00000010 changed 0x00000000\n"
+            "T inputs 0x00000020 changed 0x00000030\n")
+      << r.out;
 }
 
 TEST(NpioHelp, EveryCommandHasHelp) {
