@@ -300,6 +300,18 @@ TEST(RelaylinkReceive, TimeOutZeroReadsOnceAndReportsTimeOut) {
   rlk_close(s);
 }
 
+TEST(RelaylinkReceive, BytesAfterACompletedUnitInTheSameReadAreDropped) {
+  FakeRelay relay;
+  const int64_t s = openUnit(relay);
+  Bytes two = kFrame12;
+  for (uint8_t b : kFrame12) two.push_back(b);
+  relay.pushToAll(two);  // one send: both frames arrive in one read
+  uint8_t reply[12] = {};
+  EXPECT_EQ(rlk_receive(s, reply, 12, kPatience), 12);
+  EXPECT_EQ(rlk_receive(s, reply, 12, 30), -3);
+  rlk_close(s);
+}
+
 TEST(RelaylinkReceive, ReplyIsSeenAsSoonAsItArrives) {
   FakeRelay relay;
   relay.setFrameHandler([](const Bytes&) {
