@@ -3,7 +3,8 @@
 // list, version). Every wait goes through waitForUnit().
 #include <unistd.h>
 
-#include <cstring>
+#include <array>
+#include <cstdint>
 
 #include "protocol/byte_order.h"
 #include "protocol/client_scanners.h"

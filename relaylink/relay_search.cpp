@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <ctime>
 #include <cstring>
 #include <vector>
 
@@ -27,10 +28,6 @@ constexpr uint8_t kAnswerMark = 0x92;
 constexpr size_t kAnswerLength = 4;
 // Answers are 4 bytes; anything longer than this is not an answer.
 constexpr size_t kLongestAnswer = 8;
-
-struct QuerySocket {
-  int fd = -1;
-};
 
 bool isLoopbackHost(const protocol::Ipv4Address& a) {
   return a == protocol::Ipv4Address{{127, 0, 0, 1}};
