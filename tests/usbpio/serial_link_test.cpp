@@ -1,6 +1,7 @@
 // The serial link end to end: the library's termios code against simulated
 // boards on pseudo-terminals, checking the exact bytes each export sends.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -357,6 +358,71 @@ TEST_F(UsbpioSerialLink, PortHeldByAnotherLoadIsSkipped) {
   usbpio::Library other(noPipes, otherPorts, rig.ids, usbpio_test::fastTimeouts());
   EXPECT_EQ(other.unitCount(), 0u);
   EXPECT_EQ(other.portList().size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// The termios ports with the port numbers a test chooses, to reach the case
+// of a port whose name gives no usable number.
+class RenumberedPorts final : public usbpio::SerialPorts {
+ public:
+  RenumberedPorts(usbpio::SerialPorts& real, std::vector<unsigned> numbers) : real_(real), numbers_(std::move(numbers)) {}
+  std::vector<usbpio::PortListEntry> listPorts(size_t limit) override {
+    list_ = real_.listPorts(limit);
+    return list_;
+  }
+  unsigned portNumber(const std::string& name) override {
+    for (size_t i = 0; i < list_.size(); ++i) {
+      if (list_[i].portName == name) return numbers_.at(i);
+    }
+    return 0;
+  }
+  int32_t open(const std::string& name) override { return real_.open(name); }
+  void close(int32_t port) override { real_.close(port); }
+  bool saveSettings(int32_t port) override { return real_.saveSettings(port); }
+  bool applyLinkSettings(int32_t port) override { return real_.applyLinkSettings(port); }
+  bool restoreSettings(int32_t port) override { return real_.restoreSettings(port); }
+  void discardInput(int32_t port) override { real_.discardInput(port); }
+  usbpio::SerialOutcome write(int32_t port, const uint8_t* data, size_t length, unsigned timeoutMs,
+                              size_t* moved) override {
+    return real_.write(port, data, length, timeoutMs, moved);
+  }
+  usbpio::SerialOutcome read(int32_t port, uint8_t* data, size_t length, unsigned timeoutMs,
+                             size_t* moved) override {
+    return real_.read(port, data, length, timeoutMs, moved);
+  }
+
+ private:
+  usbpio::SerialPorts& real_;
+  std::vector<unsigned> numbers_;
+  std::vector<usbpio::PortListEntry> list_;
+};
+
+TEST(UsbpioSerialPortNumber, PortWithoutANumberIsGivenUpAndTheSearchGoesOn) {
+  Rig rig;
+  auto& unnumbered = rig.addSerialBoard();
+  usbsim::SerialBoardSettings second;
+  second.boardId = 7;
+  rig.addSerialBoard(second);
+  const struct termios before = settingsOf(unnumbered.portPath());
+
+  usbpio::TermiosSerialPorts termios("/nonexistent", rig.extraPorts);
+  RenumberedPorts ports(termios, {0, 12});
+  usbpio::Library library(rig.pipes, ports, rig.ids, usbpio_test::fastTimeouts());
+  ASSERT_EQ(library.unitCount(), 1u);
+  EXPECT_EQ(library.unit(0).boardId, 7);
+  EXPECT_EQ(library.unit(0).endpointAddress[0], 1);
+  EXPECT_EQ(library.unit(0).maxPacketSize[0], 12);
+  // The given-up port was probed, then closed with its settings back.
+  EXPECT_EQ(unnumbered.requests().size(), 1u);
+  const struct termios after = settingsOf(unnumbered.portPath());
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  const int fd = ::open(unnumbered.portPath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);  // nobody holds it any more
+  ::close(fd);
 }
 
 }  // namespace
