@@ -40,10 +40,10 @@ usbpio::Library* library() { return instance != nullptr ? &instance->library : n
 
 // Every output pointer is checked: a null one is an argument out of range,
 // not a crash inside the library.
-#define UPIO_NEED(pointer)                       \
-  do {                                           \
+#define UPIO_NEED(pointer)                              \
+  do {                                                  \
     if ((pointer) == nullptr) return UPIO_BAD_ARGUMENT; \
-  } while (0)
+} while (0)
 
 UPIO_EXPORT uint32_t upio_GetDeviceCount(int32_t* count) {
   UPIO_NEED(count);
