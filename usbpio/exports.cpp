@@ -43,7 +43,7 @@ usbpio::Library* library() { return instance != nullptr ? &instance->library : n
 #define UPIO_NEED(pointer)                              \
   do {                                                  \
     if ((pointer) == nullptr) return UPIO_BAD_ARGUMENT; \
-} while (0)
+  } while (0)
 
 UPIO_EXPORT uint32_t upio_GetDeviceCount(int32_t* count) {
   UPIO_NEED(count);
