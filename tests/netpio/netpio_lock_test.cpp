@@ -128,7 +128,7 @@ bool waitForFrames(const fake::FakeRelay& relay, size_t n) {
 }
 
 TEST_F(NetpioUnit, SecondThreadIsRefusedWhileTheFirstWaits) {
-  slowInputs(relay, std::chrono::milliseconds(300));
+  slowInputs(relay, std::chrono::milliseconds(800));
   auto first = std::async(std::launch::async, [] {
     uint32_t v = 0;
     return npio_rInDW(kType, kBoard, &v);
@@ -154,7 +154,7 @@ pid_t spawnHolder(uint16_t port) {
 }
 
 TEST_F(NetpioUnit, SecondProcessHoldsTheUnitAndWeAreRefused) {
-  slowInputs(relay, std::chrono::milliseconds(300));
+  slowInputs(relay, std::chrono::milliseconds(800));
   const pid_t holder = spawnHolder(relay.port());
   ASSERT_GT(holder, 0);
   ASSERT_TRUE(waitForFrames(relay, 1));  // the holder has sent its request
