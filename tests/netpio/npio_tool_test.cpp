@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fake_relay.h"
+#include "fake_search.h"
 #include "test_lock_dir.h"
 
 extern char** environ;
@@ -164,6 +165,25 @@ TEST(NpioWatch, PrintsEachChangeWithATimeStamp) {
             "T inputs 0x00000010 changed 0x00000000\n"
             "T inputs 0x00000020 changed 0x00000030\n")
       << r.out;
+}
+
+TEST(NpioSearch, ListsRelaysWithConnectedBoards) {
+  fake::PrivateNetwork network({"10.77.0.10", "10.77.0.11"});
+  if (!network.ok()) GTEST_SKIP() << network.why();
+  fake::RelayResponders relays({{"10.77.0.10", {0x92, 2, 0x1A, 0x27}}, {"10.77.0.11", {0x92, 0, 0x1A, 0x27}}});
+  const RunResult found = runNpio({"search", "--time", "150"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(found.out,
+            "relay           boards  port\n"
+            "10.77.0.10           2 10010\n");
+}
+
+TEST(NpioSearch, NoRelayIsAnError) {
+  fake::PrivateNetwork network({});
+  if (!network.ok()) GTEST_SKIP() << network.why();
+  const RunResult none = runNpio({"search", "--time", "50"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("no relay answered (0x20000)"), std::string::npos) << none.err;
 }
 
 TEST(NpioHelp, EveryCommandHasHelp) {
