@@ -36,7 +36,7 @@ int runQuery(const char* host, int port, const std::array<uint8_t, 2>& request, 
   const int fd = connectWithTimeout(host, port, budget);
   if (fd < 0) return kSocketFailure;
   int result = kSocketFailure;
-  if (sendAll(fd, request.data(), request.size())) result = waitForUnit(fd, scanner, readSize, budget);
+  if (sendAll(fd, request.data(), request.size(), budget)) result = waitForUnit(fd, scanner, readSize, budget);
   close(fd);
   return result;
 }
@@ -49,7 +49,7 @@ int64_t openUnit(const char* host, int port, int boardId, int typeCode, uint32_t
   const auto request =
       protocol::buildOpenRequest(static_cast<uint8_t>(boardId & 0xFF), static_cast<uint8_t>(typeCode & 0xFF));
   int result = kSocketFailure;
-  if (sendAll(fd, request.data(), request.size())) {
+  if (sendAll(fd, request.data(), request.size(), budget)) {
     protocol::OpenResultScanner scanner;
     result = waitForUnit(fd, scanner, kShortRead, budget);
   }
@@ -98,7 +98,10 @@ int rlk_send(int64_t s, const uint8_t* frame, int length, uint32_t timeoutMs) {
   // wrong length as the start of a longer one and wait for the rest.
   if (frame == nullptr || length < 10 || length != 8 + protocol::readLe16(frame + 2)) return kBadFrame;
   const int fd = descriptorOf(s);
-  if (fd < 0 || !sendAll(fd, frame, static_cast<size_t>(length))) return kSocketFailure;
+  if (fd < 0 || !sendAll(fd, frame, static_cast<size_t>(length), WaitBudget::startingNow(timeoutMs))) {
+    return kSocketFailure;
+  }
+  // The wait for the acknowledgement counts from the end of the send.
   const WaitBudget budget = WaitBudget::startingNow(timeoutMs);
   protocol::AcknowledgeScanner scanner;
   // Never read past the acknowledgement: the reply frame may follow it at once.

@@ -85,15 +85,18 @@ long receiveOnce(int fd, uint8_t* buffer, size_t n) {
   }
 }
 
-bool sendAll(int fd, const uint8_t* data, size_t n) {
+bool sendAll(int fd, const uint8_t* data, size_t n, const WaitBudget& budget) {
   size_t sent = 0;
   while (sent < n) {
-    const ssize_t r = send(fd, data + sent, n - sent, MSG_NOSIGNAL);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
+    const ssize_t r = send(fd, data + sent, n - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (r >= 0) {
+      sent += static_cast<size_t>(r);
+      continue;
     }
-    sent += static_cast<size_t>(r);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    pollfd p{fd, POLLOUT, 0};
+    if (pollUntil(&p, 1, budget) <= 0) return false;
   }
   return true;
 }

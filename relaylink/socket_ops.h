@@ -26,7 +26,9 @@ Readiness waitReadable(int fd, const WaitBudget& budget);
 long receiveOnce(int fd, uint8_t* buffer, size_t n);
 
 // Sends all n bytes (one send call unless the kernel takes fewer); false on
-// failure. Never raises SIGPIPE.
-bool sendAll(int fd, const uint8_t* data, size_t n);
+// failure, or when a relay that stopped reading leaves no room for them
+// before the deadline (a blocking send would wait for ever). Never raises
+// SIGPIPE.
+bool sendAll(int fd, const uint8_t* data, size_t n, const WaitBudget& budget);
 
 }  // namespace relaylink

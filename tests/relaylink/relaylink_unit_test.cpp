@@ -3,7 +3,13 @@
 // result of each answer the relay can give.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <thread>
 #include <ostream>
 #include <string>
 
@@ -210,6 +216,74 @@ TEST(RelaylinkSend, RelayClosingGivesSocketFailureAndKeepsSocket) {
   const Bytes request = inputsRequest(3);
   EXPECT_EQ(rlk_send(s, request.data(), 10, kPatience), -1);
   EXPECT_EQ(rlk_close(s), 0);  // still ours to close
+}
+
+// A relay that binds the unit and then never reads again.
+class DeafRelay {
+ public:
+  DeafRelay() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);  // inherited by the accepted socket
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof sa;
+    bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    listen(listener_, 1);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &size);
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] {
+      conn_ = accept(listener_, nullptr, nullptr);
+      uint8_t open[4];
+      if (conn_ >= 0 && recv(conn_, open, 4, MSG_WAITALL) == 4) {
+        const uint8_t bound[] = {0x7F, 0x71, 0x00};
+        send(conn_, bound, sizeof bound, MSG_NOSIGNAL);
+      }
+    });
+  }
+  ~DeafRelay() {
+    thread_.join();
+    if (conn_ >= 0) close(conn_);
+    close(listener_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int conn_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TEST(RelaylinkSend, RelayThatStopsReadingCannotHoldTheCallerForEver) {
+  DeafRelay relay;
+  int status = 99;
+  const int64_t s = rlk_openA("127.0.0.1", relay.port(), 3, 0x12, kPatience, &status);
+  ASSERT_GE(s, 0);
+  const int small = 4096;
+  setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  Bytes frame(520, 0);
+  frame[0] = 3;
+  frame[2] = 0x00;
+  frame[3] = 0x02;  // payload length 512
+  frame[8] = 0x93;
+  // Time-out 0: each call sends, looks once for an acknowledgement and gives
+  // up; once the relay's buffers are full the send itself can no longer go out.
+  int result = -3;
+  for (int i = 0; i < 100000 && result == -3; ++i) result = rlk_send(s, frame.data(), 520, 0);
+  EXPECT_EQ(result, -1);
+  // With a time-out, a send that finds no room waits for room until the
+  // deadline and no longer. (The kernel may still free some room now and then,
+  // letting a call through to its acknowledgement wait.)
+  long long took = -1;
+  for (int i = 0; i < 100 && took < 0; ++i) {
+    const auto start = Clock::now();
+    if (rlk_send(s, frame.data(), 520, 20) == -1) took = msSince(start);
+  }
+  EXPECT_GE(took, 20);
+  EXPECT_LT(took, 1000);
+  rlk_close(s);
 }
 
 // ---- receive --------------------------------------------------------------
