@@ -106,7 +106,7 @@ uint32_t npio_OpenDevice(int typeCode, int boardId) {
   int status = RLK_SOCKET_FAILURE;
   const int64_t socket =
       rlk_openA(relay.host.data(), relay.port, unit->boardId, unit->typeCode, relay.timeoutMs, &status);
-  if (socket == RLK_NO_SOCKET) return linkErrorBit(status);
+  if (socket == RLK_NO_SOCKET) return failureBit(status);
   // Opening an open unit again replaces its connection; the old one is closed
   // rather than left to the end of the process.
   const int64_t previous = state.exchangeSocket(*unit, socket);

@@ -63,10 +63,7 @@ uint32_t exchangeWithBoard(const Unit& unit, std::span<const uint8_t> request, u
   if (session.error() != 0) return session.error();
   session.dropStaleInput();
   const int sent = rlk_send(session.socket(), request.data(), static_cast<int>(request.size()), session.timeoutMs());
-  if (sent < 0) return linkErrorBit(sent);
-  // A positive acknowledgement status is none the relay sends; it is not an
-  // acceptance, and treating it as one would report success with no reply.
-  if (sent > 0) return NPIO_UNEXPECTED;
+  if (sent != 0) return failureBit(sent);
   const int received = rlk_receive(session.socket(), reply, static_cast<int>(replyCapacity), session.timeoutMs());
   if (received < 0 && received != RLK_UNEXPECTED) return linkErrorBit(received);
   if (!protocol::replyAccepted(reply, received, unit.boardId, shape)) return NPIO_REPLY_MISMATCH;

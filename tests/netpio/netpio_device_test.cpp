@@ -44,7 +44,11 @@ TEST(NetpioErrorBits, FollowTheRelaylinkResult) {
     uint32_t bit;
   } table[] = {{-1, 0x10000}, {-2, 0x20000}, {-3, 0x40000}, {-4, 0x80000}, {-5, 0x100000}, {-6, 0x200000},
                {-16, 0x80000000u}};
-  for (const auto& row : table) EXPECT_EQ(netpio::linkErrorBit(row.rc), row.bit) << row.rc;
+  for (const auto& row : table) {
+    EXPECT_EQ(netpio::linkErrorBit(row.rc), row.bit) << row.rc;
+    EXPECT_EQ(netpio::failureBit(row.rc), row.bit) << row.rc;
+  }
+  EXPECT_EQ(netpio::failureBit(5), NPIO_UNEXPECTED);
 }
 
 TEST(NetpioProgLink, HostTest) {
@@ -161,6 +165,10 @@ TEST_F(NetpioDevices, OpenFailures) {
   EXPECT_EQ(npio_OpenDevice(0x12, 1), NPIO_UNKNOWN_BOARD);
   uint32_t value;
   EXPECT_EQ(npio_rInDW(0x12, 1, &value), NPIO_SOCKET_FAILURE);  // the unit stayed closed
+  // A positive status is no success: the relay did not bind the unit.
+  relay.setOpenAnswer({0x7F, 0x71, 0x05});
+  EXPECT_EQ(npio_OpenDevice(0x12, 1), NPIO_UNEXPECTED);
+  EXPECT_EQ(npio_rInDW(0x12, 1, &value), NPIO_SOCKET_FAILURE);
   relay.setOpenAnswer({});
   ASSERT_EQ(npio_SetProgLink("127.0.0.1", relay.port(), 40), 0u);
   EXPECT_EQ(npio_OpenDevice(0x12, 1), NPIO_TIMEOUT);
