@@ -1,0 +1,210 @@
+// The real program on a virtual X display with a tray host: simulated boards
+// in a namespace of their own, `lanrelay` in the tray, its icon clicked, the
+// status window found with the boards listed, the configuration dialog opened
+// from the icon's menu, screenshots of both saved as test artifacts, and the
+// relay ended in order. Skips when Xvfb, the tray host or the X tools are
+// missing, or outside the test namespace.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/child_process.h"
+#include "tests/support/private_network.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool haveProgram(const std::string& name) { return e2e::runShell("command -v " + name + " >/dev/null 2>&1"); }
+
+// Polls `check` every 100 ms until it holds or `limitMs` passed.
+bool eventually(int limitMs, const std::function<bool()>& check) {
+  const auto end = Clock::now() + std::chrono::milliseconds(limitMs);
+  while (!check()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+struct IconPlace {
+  int x = 0;
+  int y = 0;
+};
+
+class GuiSmoke : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testsupport::insideTestNamespace()) GTEST_SKIP() << "not inside the test namespace (scripts/test or scripts/in-netns)";
+    for (const char* tool : {"Xvfb", "trayer", "xdotool", "xwininfo", "import"}) {
+      if (!haveProgram(tool)) GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
+    }
+    std::string why;
+    ASSERT_TRUE(testsupport::enterPrivateNetwork(why)) << why;
+    std::string pattern = (std::filesystem::temp_directory_path() / "lanrelay-gui-smoke-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    ASSERT_TRUE(e2e::runShell("mkdir -p '" + folder_ + "/config/lanrelay' '" + folder_ + "/run'"));
+    chmod((folder_ + "/run").c_str(), 0700);
+
+    // The display: Xvfb picks a free number and tells it on its output.
+    ASSERT_TRUE(xvfb_.start({"/bin/sh", "-c", "exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp"}, {},
+                            folder_ + "/xvfb.log"));
+    const std::string number = xvfb_.readLine(10000);
+    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+    display_ = ":" + number;
+    ASSERT_TRUE(tray_.start({"/bin/sh", "-c",
+                             "exec trayer --edge bottom --align right --widthtype request --height 24 "
+                             "--SetDockType true --transparent false"},
+                            {"DISPLAY=" + display_}, folder_ + "/trayer.log"));
+    ASSERT_TRUE(eventually(10000, [&] { return x("xdotool search --classname panel", nullptr); }))
+        << "the tray host did not appear";
+
+    boardNamespacePid_ = e2e::startNamespaceHolder();
+    ASSERT_GT(boardNamespacePid_, 0);
+    const std::string pid = std::to_string(boardNamespacePid_);
+    std::string output;
+    ASSERT_TRUE(e2e::runShell(std::string(GUI_BOARD_NETNS) + " wire " + pid +
+                                  " lrg0 10.78.0.1/24 10.78.0.11 10.78.0.12 10.78.0.13",
+                              &output))
+        << output;
+    ASSERT_TRUE(boards_.start({"/bin/sh", "-c", "exec nsenter -t " + pid + " -n \"$0\" \"$@\"", GUI_BOARDSIM,
+                               "--board", "ip=10.78.0.11,id=1", "--board", "ip=10.78.0.12,id=2,type=0x13",
+                               "--board", "ip=10.78.0.13,id=3"},
+                              {}, folder_ + "/boardsim.log"));
+    ASSERT_TRUE(boards_.waitForLine("ready", 10000)) << "boardsim did not start";
+
+    std::ofstream(folder_ + "/config/lanrelay/lanrelay.ini")
+        << "[CLIENT]\nALIVE_TIME=1\nNON_COMM_TIME=1\n[POPUP]\nFLAG=1\n";
+    ASSERT_TRUE(relay_.start({GUI_LANRELAY},
+                             {"DISPLAY=" + display_, "XDG_CONFIG_HOME=" + folder_ + "/config",
+                              "XDG_RUNTIME_DIR=" + folder_ + "/run", "HOME=" + folder_},
+                             folder_ + "/relay.log"));
+  }
+
+  void TearDown() override {
+    if (relay_.running()) relay_.stop(5000);
+    if (boards_.running()) {
+      boards_.writeLine("quit");
+      int status = 0;
+      if (!boards_.waitExit(3000, &status)) boards_.stop();
+    }
+    if (boardNamespacePid_ > 0) e2e::endNamespaceHolder(boardNamespacePid_);
+    if (tray_.running()) tray_.stop(3000);
+    if (xvfb_.running()) xvfb_.stop(3000);
+    if (HasFailure() && !folder_.empty()) {
+      std::string logs;
+      e2e::runShell("tail -n 30 '" + folder_ + "/relay.log' '" + folder_ + "/trayer.log' '" + folder_ + "/xvfb.log'",
+                    &logs);
+      std::cerr << logs;
+    }
+    if (!folder_.empty()) e2e::runShell("rm -rf '" + folder_ + "'");
+  }
+
+  // An X tool against our display.
+  bool x(const std::string& command, std::string* output) {
+    return e2e::runShell("DISPLAY=" + display_ + " " + command + " 2>/dev/null", output);
+  }
+
+  std::string statusTable() {
+    std::string table;
+    e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --status", &table);
+    return table;
+  }
+
+  // The relay's icon: a small window of the program's class inside the tray
+  // host; its place on the screen.
+  bool findIcon(IconPlace& place) {
+    std::string tree;
+    if (!x("xwininfo -root -tree", &tree)) return false;
+    std::istringstream lines(tree);
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.find("(\"lanrelay\" \"lanrelay\")") == std::string::npos) continue;
+      int width = 0, height = 0, rx = 0, ry = 0, ax = 0, ay = 0;
+      const size_t geometry = line.find(")  ");
+      if (geometry == std::string::npos) continue;
+      if (std::sscanf(line.c_str() + geometry + 3, "%dx%d+%d+%d +%d+%d", &width, &height, &rx, &ry, &ax, &ay) != 6)
+        continue;
+      if (width > 64 || height > 64) continue;  // a window, not the icon
+      place = {ax + width / 2, ay + height / 2};
+      return true;
+    }
+    return false;
+  }
+
+  std::string visibleWindow(const std::string& name) {
+    std::string id;
+    if (!x("xdotool search --onlyvisible --name '" + name + "'", &id)) return "";
+    return id.substr(0, id.find('\n'));
+  }
+
+  void screenshot(const std::string& window, const std::string& file) {
+    std::filesystem::create_directories(GUI_ARTIFACTS);
+    const std::string path = std::string(GUI_ARTIFACTS) + "/" + file;
+    EXPECT_TRUE(x("import -window " + window + " -strip '" + path + "'", nullptr)) << "no screenshot " << path;
+    EXPECT_TRUE(std::filesystem::exists(path));
+  }
+
+  std::string folder_;
+  std::string display_;
+  pid_t boardNamespacePid_ = -1;
+  e2e::ChildProcess xvfb_;
+  e2e::ChildProcess tray_;
+  e2e::ChildProcess boards_;
+  e2e::ChildProcess relay_;
+};
+
+TEST_F(GuiSmoke, IconStatusWindowAndConfigurationDialog) {
+  IconPlace icon;
+  ASSERT_TRUE(eventually(15000, [&] { return findIcon(icon); })) << "no icon in the tray";
+  // The status window starts hidden.
+  EXPECT_EQ(visibleWindow("Regident Program Monitor"), "");
+
+  ASSERT_TRUE(eventually(20000, [&] {
+    const std::string table = statusTable();
+    size_t connected = 0;
+    for (size_t at = table.find("Connected"); at != std::string::npos; at = table.find("Connected", at + 1))
+      ++connected;
+    return connected == 3;
+  })) << "the relay lists:\n" << statusTable();
+
+  // A left click on the icon shows the status window.
+  ASSERT_TRUE(x("xdotool mousemove " + std::to_string(icon.x) + " " + std::to_string(icon.y) + " click 1", nullptr));
+  std::string status;
+  ASSERT_TRUE(eventually(10000, [&] { return !(status = visibleWindow("Regident Program Monitor")).empty(); }))
+      << "the status window did not show";
+  // Let it paint its rows before the picture is taken.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  screenshot(status, "status-window.png");
+
+  // The icon's menu: a right click, then the mnemonic of "Configulation(&O)".
+  ASSERT_TRUE(x("xdotool mousemove " + std::to_string(icon.x) + " " + std::to_string(icon.y) + " click 3", nullptr));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::string dialog;
+  ASSERT_TRUE(eventually(10000, [&] {
+    if (!(dialog = visibleWindow("Program Configulation")).empty()) return true;
+    x("xdotool key o", nullptr);
+    return false;
+  })) << "the configuration dialog did not open";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  screenshot(dialog, "configuration-dialog.png");
+
+  // The close request ends the relay in order, dialog open or not.
+  ASSERT_TRUE(e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --close"));
+  int exitStatus = -1;
+  ASSERT_TRUE(relay_.waitExit(10000, &exitStatus)) << "the relay did not end on --close";
+  EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << "status " << exitStatus;
+}
+
+}  // namespace
