@@ -111,11 +111,6 @@ void takeOneAnswer(const std::vector<pollfd>& polled, RecordList& records) {
   }
 }
 
-timespec toTimespec(Clock::duration d) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
-  return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-}
-
 }  // namespace
 }  // namespace relaylink
 
@@ -130,12 +125,12 @@ extern "C" int rlk_search(uint8_t* buf, int size, uint32_t timeoutMs) {
   for (;;) {
     // Wait for the next answer rather than stepping: the loop still takes
     // one datagram per pass and still runs until the deadline.
-    const timespec wait = toTimespec(budget.remaining());
+    const timespec wait = budget.remainingTimespec();
     const int ready = ppoll(polled.data(), polled.size(), &wait, nullptr);
     if (ready > 0) takeOneAnswer(polled, records);
     if (ready < 0 && errno != EINTR) {
       // Nothing more can be read; the call still lasts its whole time-out.
-      const timespec rest = toTimespec(budget.remaining());
+      const timespec rest = budget.remainingTimespec();
       nanosleep(&rest, nullptr);
     }
     if (budget.expired()) break;

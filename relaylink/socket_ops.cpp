@@ -15,15 +15,10 @@
 namespace relaylink {
 namespace {
 
-timespec toTimespec(Clock::duration d) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
-  return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-}
-
 // poll() that resumes after signals with the time still left.
 int pollUntil(pollfd* fds, nfds_t n, const WaitBudget& budget) {
   for (;;) {
-    const timespec wait = toTimespec(budget.remaining());
+    const timespec wait = budget.remainingTimespec();
     const int r = ppoll(fds, n, &wait, nullptr);
     if (r >= 0 || errno != EINTR) return r;
   }

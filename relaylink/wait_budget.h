@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 
 namespace relaylink {
 
@@ -25,6 +26,11 @@ class WaitBudget {
     if (singlePass()) return Clock::duration::zero();
     const auto left = deadline_ - Clock::now();
     return left > Clock::duration::zero() ? left : Clock::duration::zero();
+  }
+  // remaining() for ppoll() and nanosleep().
+  timespec remainingTimespec() const {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining()).count();
+    return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
   }
 
  private:
