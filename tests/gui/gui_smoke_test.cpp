@@ -63,13 +63,20 @@ class GuiSmoke : public testing::Test {
     const std::string number = xvfb_.readLine(10000);
     ASSERT_FALSE(number.empty()) << "Xvfb did not start";
     display_ = ":" + number;
-    ASSERT_TRUE(tray_.start({"/bin/sh", "-c",
+    ASSERT_TRUE(eventually(10000, [&] { return x("xdotool getdisplaygeometry", nullptr); }))
+        << "the display does not answer";
+  }
+
+  void startTray(e2e::ChildProcess& tray) {
+    ASSERT_TRUE(tray.start({"/bin/sh", "-c",
                              "exec trayer --edge bottom --align right --widthtype request --height 24 "
-                             "--SetDockType true --transparent false"},
+                             "--SetDockType true --transparent false >&2"},
                             {"DISPLAY=" + display_}, folder_ + "/trayer.log"));
     ASSERT_TRUE(eventually(10000, [&] { return x("xdotool search --classname panel", nullptr); }))
         << "the tray host did not appear";
+  }
 
+  void startBoards() {
     boardNamespacePid_ = e2e::startNamespaceHolder();
     ASSERT_GT(boardNamespacePid_, 0);
     const std::string pid = std::to_string(boardNamespacePid_);
@@ -83,13 +90,22 @@ class GuiSmoke : public testing::Test {
                                "--board", "ip=10.78.0.13,id=3"},
                               {}, folder_ + "/boardsim.log"));
     ASSERT_TRUE(boards_.waitForLine("ready", 10000)) << "boardsim did not start";
+  }
 
+  void startRelay() {
     std::ofstream(folder_ + "/config/lanrelay/lanrelay.ini")
         << "[CLIENT]\nALIVE_TIME=1\nNON_COMM_TIME=1\n[POPUP]\nFLAG=1\n";
     ASSERT_TRUE(relay_.start({GUI_LANRELAY},
                              {"DISPLAY=" + display_, "XDG_CONFIG_HOME=" + folder_ + "/config",
                               "XDG_RUNTIME_DIR=" + folder_ + "/run", "HOME=" + folder_},
                              folder_ + "/relay.log"));
+  }
+
+  void closeRelay() {
+    ASSERT_TRUE(e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --close"));
+    int exitStatus = -1;
+    ASSERT_TRUE(relay_.waitExit(10000, &exitStatus)) << "the relay did not end on --close";
+    EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << "status " << exitStatus;
   }
 
   void TearDown() override {
@@ -101,6 +117,7 @@ class GuiSmoke : public testing::Test {
     }
     if (boardNamespacePid_ > 0) e2e::endNamespaceHolder(boardNamespacePid_);
     if (tray_.running()) tray_.stop(3000);
+    if (laterTray_.running()) laterTray_.stop(3000);
     if (xvfb_.running()) xvfb_.stop(3000);
     if (HasFailure() && !folder_.empty()) {
       std::string logs;
@@ -165,6 +182,12 @@ class GuiSmoke : public testing::Test {
     return false;
   }
 
+  bool click(const IconPlace& place, int button) {
+    return x("xdotool mousemove " + std::to_string(place.x) + " " + std::to_string(place.y) + " click " +
+                 std::to_string(button),
+             nullptr);
+  }
+
   std::string visibleWindow(const std::string& name) {
     std::string id;
     if (!x("xdotool search --onlyvisible --name '" + name + "'", &id)) return "";
@@ -183,11 +206,15 @@ class GuiSmoke : public testing::Test {
   pid_t boardNamespacePid_ = -1;
   e2e::ChildProcess xvfb_;
   e2e::ChildProcess tray_;
+  e2e::ChildProcess laterTray_;  // a tray host started after the first one ended
   e2e::ChildProcess boards_;
   e2e::ChildProcess relay_;
 };
 
 TEST_F(GuiSmoke, IconStatusWindowAndConfigurationDialog) {
+  ASSERT_NO_FATAL_FAILURE(startTray(tray_));
+  ASSERT_NO_FATAL_FAILURE(startBoards());
+  ASSERT_NO_FATAL_FAILURE(startRelay());
   IconPlace icon;
   ASSERT_TRUE(eventually(15000, [&] { return findIcon(icon); })) << "no icon in the tray";
   // The status window starts hidden.
@@ -206,32 +233,65 @@ TEST_F(GuiSmoke, IconStatusWindowAndConfigurationDialog) {
   std::string balloon;
   EXPECT_TRUE(eventually(5000, [&] { return findProgramWindow(65, balloon); })) << "no balloon";
   if (!balloon.empty()) screenshot(balloon, "balloon.png");
-  // A left click on the icon shows the status window.
-  ASSERT_TRUE(x("xdotool mousemove " + std::to_string(icon.x) + " " + std::to_string(icon.y) + " click 1", nullptr));
+  // A left click on the icon shows the status window. The tray host may
+  // still be moving the icon into place, so look it up again before each try.
   std::string status;
-  ASSERT_TRUE(eventually(10000, [&] { return !(status = visibleWindow("Regident Program Monitor")).empty(); }))
-      << "the status window did not show";
+  ASSERT_TRUE(eventually(10000, [&] {
+    if (!(status = visibleWindow("Regident Program Monitor")).empty()) return true;
+    if (findIcon(icon)) click(icon, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return false;
+  })) << "the status window did not show";
   // Let it paint its rows before the picture is taken.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   screenshot(status, "status-window.png");
 
   // The icon's menu: a right click, then the mnemonic of "Configulation(&O)".
-  ASSERT_TRUE(x("xdotool mousemove " + std::to_string(icon.x) + " " + std::to_string(icon.y) + " click 3", nullptr));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   std::string dialog;
   ASSERT_TRUE(eventually(10000, [&] {
     if (!(dialog = visibleWindow("Program Configulation")).empty()) return true;
+    if (findIcon(icon)) click(icon, 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     x("xdotool key o", nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return false;
   })) << "the configuration dialog did not open";
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   screenshot(dialog, "configuration-dialog.png");
 
   // The close request ends the relay in order, dialog open or not.
-  ASSERT_TRUE(e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --close"));
-  int exitStatus = -1;
-  ASSERT_TRUE(relay_.waitExit(10000, &exitStatus)) << "the relay did not end on --close";
-  EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << "status " << exitStatus;
+  closeRelay();
+}
+
+TEST_F(GuiSmoke, WithoutATrayItSaysSoShowsTheWindowAndTakesTheTrayWhenItComes) {
+  ASSERT_NO_FATAL_FAILURE(startRelay());
+  // The message box, captioned with the program's name.
+  std::string box;
+  ASSERT_TRUE(eventually(10000, [&] { return !(box = visibleWindow("^lanrelay$")).empty(); }))
+      << "no message box";
+  EXPECT_EQ(visibleWindow("Regident Program Monitor"), "") << "the window came before the message";
+  ASSERT_TRUE(x("xdotool windowactivate --sync " + box + " key Return", nullptr) ||
+              x("xdotool windowfocus --sync " + box + " key Return", nullptr));
+  ASSERT_TRUE(eventually(10000, [&] { return !visibleWindow("Regident Program Monitor").empty(); }))
+      << "the status window did not show after the message";
+
+  // A tray host that starts later gets the icon.
+  ASSERT_NO_FATAL_FAILURE(startTray(tray_));
+  IconPlace icon;
+  EXPECT_TRUE(eventually(10000, [&] { return findIcon(icon); })) << "no icon once the tray came";
+  closeRelay();
+}
+
+TEST_F(GuiSmoke, IconComesBackWhenTheTrayHostRestarts) {
+  ASSERT_NO_FATAL_FAILURE(startTray(tray_));
+  ASSERT_NO_FATAL_FAILURE(startRelay());
+  IconPlace icon;
+  ASSERT_TRUE(eventually(10000, [&] { return findIcon(icon); })) << "no icon in the tray";
+  tray_.stop(3000);
+  ASSERT_TRUE(eventually(10000, [&] { return !findIcon(icon); })) << "the icon outlived its tray";
+  ASSERT_NO_FATAL_FAILURE(startTray(laterTray_));
+  EXPECT_TRUE(eventually(10000, [&] { return findIcon(icon); })) << "no icon in the new tray";
+  closeRelay();
 }
 
 }  // namespace
