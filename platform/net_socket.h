@@ -64,7 +64,8 @@ IoResult receiveSome(SocketHandle socket, uint8_t* buffer, size_t capacity);
 // count taken (possibly short), WouldBlock when nothing fits, or Failed.
 IoResult sendSome(SocketHandle socket, const uint8_t* data, size_t size);
 
-// UDP socket with SO_REUSEADDR (and SO_BROADCAST when asked), bound to
+// UDP socket with SO_REUSEADDR (and SO_BROADCAST when asked, with a receive
+// queue as large as the system allows, for the burst of answers), bound to
 // `bindTo`. Returns kInvalidSocket when creating or binding fails.
 SocketHandle openUdpSocket(const SocketAddress& bindTo, bool broadcast);
 

@@ -49,7 +49,11 @@ uint16_t Engine::packedVersion() {
 
 EngineCore::EngineCore(ShellServices& shell, const RelaySettings& settings, platform::EventLoop& loop,
                        EngineOptions options)
-    : shell_(shell), settings_(settings), loop_(loop), options_(std::move(options)) {}
+    : refreshBudget_(shell, boardTable_),
+      shell_(refreshBudget_),
+      settings_(settings),
+      loop_(loop),
+      options_(std::move(options)) {}
 
 EngineCore::~EngineCore() {
   if (tickTimer_ != platform::kNoTimer) loop_.cancelTimer(tickTimer_);
@@ -94,6 +98,7 @@ void EngineCore::onConfigChanged(const RelaySettings& oldSettings, const RelaySe
 }
 
 void EngineCore::onTick() {
+  refreshBudget_.startTick();
   if (stopped_) return;
   refreshNicTable();
   bool changed = false;

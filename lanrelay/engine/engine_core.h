@@ -20,6 +20,7 @@
 #include "lanrelay/engine/records.h"
 #include "lanrelay/engine/relay_settings.h"
 #include "lanrelay/engine/shell_services.h"
+#include "lanrelay/engine/status_refresh_budget.h"
 #include "platform/event_loop.h"
 #include "platform/net_socket.h"
 
@@ -125,6 +126,9 @@ class EngineCore {
   size_t pendingOutput(SocketHandle socket) const;
   void updateInterest(SocketHandle socket);
 
+  // Every call to the shell goes through the budget (status refreshes are
+  // rationed when the board table is large); declared first, as shell_ refers to it.
+  StatusRefreshBudget refreshBudget_;
   ShellServices& shell_;
   const RelaySettings& settings_;
   platform::EventLoop& loop_;

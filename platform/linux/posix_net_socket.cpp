@@ -33,6 +33,9 @@ bool setIntOption(int fd, int level, int name, int value) {
   return setsockopt(fd, level, name, &value, sizeof value) == 0;
 }
 
+// Room for the answers of some ten thousand hosts to one broadcast.
+constexpr int kBroadcastReceiveBuffer = 8 * 1024 * 1024;
+
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 }  // namespace
@@ -104,7 +107,13 @@ SocketHandle openUdpSocket(const SocketAddress& bindTo, bool broadcast) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return kInvalidSocket;
   setIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
-  if (broadcast) setIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
+  if (broadcast) {
+    setIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
+    // Every host that hears a broadcast answers it at once; the default
+    // queue holds only a few hundred small datagrams and the kernel drops the
+    // rest of such a burst. The kernel caps the request at net.core.rmem_max.
+    setIntOption(fd, SOL_SOCKET, SO_RCVBUF, kBroadcastReceiveBuffer);
+  }
   const sockaddr_in in = toSockaddr(bindTo);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&in), sizeof in) != 0) {
     ::close(fd);
