@@ -23,7 +23,7 @@ shell::StatusRow row(const std::string& state, const std::string& id, const std:
 
 class GuiStatusWindow : public ::testing::Test {
  protected:
-  void SetUp() override { gui_test::application(); }
+  QApplication& application_ = gui_test::application();  // before any widget
   StatusWindow window_{"title"};
 };
 
