@@ -13,6 +13,7 @@ namespace {
 // How often to look for a notification area while there is none: the icon
 // appears by itself once a tray host starts.
 constexpr int kTrayWatchMs = 2000;
+constexpr int kBalloonShowMs = 10000;
 
 QString toQ(const std::string& text) {
   // Balloons and message boxes break lines at LF.
@@ -54,8 +55,9 @@ TrayFront::TrayFront(platform::EventLoop& loop)
     box.exec();
   };
   presentBalloon_ = [this](engine::IconKind icon, const QString& title, const QString& text) {
-    // 0: the desktop's own time-out; the relay sets none.
-    tray_.showMessage(title, text, balloonIcon(icon), 0);
+    // A balloon that goes by itself after a while, as the desktop's own do;
+    // a time-out of 0 would make it stay until clicked (a sticky notification).
+    tray_.showMessage(title, text, balloonIcon(icon), kBalloonShowMs);
   };
 
   menu_.addAction("Condition Display(&I)", [this] { showStatusWindow(); });
