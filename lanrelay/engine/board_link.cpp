@@ -183,7 +183,17 @@ void EngineCore::popFrontRequest(BoardRecord& board) {
 }
 
 void EngineCore::clearRequests(BoardRecord& board) {
-  while (!board.requests.empty()) popFrontRequest(board);
+  // A client's request dropped before the board answered it still gets its
+  // one answer, the time-out message; its client would otherwise wait for
+  // nothing.
+  while (!board.requests.empty()) {
+    const RequestEntry& front = board.requests.front();
+    if (ClientRecord* client = liveClient(front.clientSocket, front.clientSerial)) {
+      sendBytes(front.clientSocket, kNoReply.data(), kNoReply.size());
+      debugBytes(kTagControl, {}, client->ip, kNoReply.data(), kNoReply.size());
+    }
+    popFrontRequest(board);
+  }
 }
 
 void EngineCore::onBoardData(size_t index, const uint8_t* bytes, size_t size) {
@@ -224,9 +234,15 @@ bool EngineCore::onBoardReplyComplete(size_t index) {
   const size_t length = static_cast<size_t>(front.replyCount);
   board.aliveCountdown = aliveTicks();
   debugBytes(board.boardId, board.ip, {}, board.replyBytes.data(), length);
+  // Only the relay's own request is answered to the relay. A client that
+  // chose the identification tag for a frame of its own still gets the reply,
+  // or its acknowledged request would never be answered.
+  const bool ownRequest = front.clientSocket == kInvalidSocket;
   if (board.replyBytes[1] == kAliveTag) {
     board.missCount = 0;
     board.aliveFailures = 0;
+  }
+  if (board.replyBytes[1] == kAliveTag && ownRequest) {
     if (board.state != BoardState::Connected) {
       // A reply too short to carry them reads the missing bytes as zero.
       const uint8_t idByte = length > 8 ? board.replyBytes[8] : 0;

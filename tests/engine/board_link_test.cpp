@@ -216,7 +216,7 @@ TEST_F(EngineBoards, TwoRepliesInOneSegmentAnswerTwoRequests) {
   EXPECT_EQ(take(b, 12), second);
 }
 
-TEST_F(EngineBoards, ClientTagFfIsTakenAsAliveReplyAndNotForwarded) {
+TEST_F(EngineBoards, ClientTagFfGetsItsReplyForwarded) {
   startEngine();
   FakeBoard& board = addBoard(3, 0x12, 3);
   connectBoard(board);
@@ -224,9 +224,12 @@ TEST_F(EngineBoards, ClientTagFfIsTakenAsAliveReplyAndNotForwarded) {
   client.send(requestFrame(3, 0xFF, 2));
   EXPECT_EQ(take(client, 3), (Bytes{0x7F, 0x73, 0x00}));
   ASSERT_TRUE(pumpUntil([&] { return board.requests.size() == 2; }));
-  settle();
-  EXPECT_TRUE(client.received.empty());
+  Bytes identification = boardReply(3, 0xFF, 16);
+  identification[8] = 3;
+  identification[9] = 0x12;
+  EXPECT_EQ(take(client, 24), identification) << "an acknowledged request is answered";
   EXPECT_TRUE(recordOf(board)->requests.empty());
+  EXPECT_EQ(recordOf(board)->state, BoardState::Connected);
 }
 
 TEST_F(EngineBoards, OversizedReplyIsSkippedInStepAndTheRequestTimesOut) {
