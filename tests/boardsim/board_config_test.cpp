@@ -12,10 +12,10 @@ using boardsim::InputMode;
 using boardsim::ParseOutcome;
 using boardsim::SimulatorOptions;
 
-TEST(BoardsimConfig, BoardSpecWithEveryField) {
+TEST(BoardsimConfig, BoardOptionWithEveryField) {
   BoardSetup board;
   std::string error;
-  ASSERT_TRUE(boardsim::parseBoardSpec(
+  ASSERT_TRUE(boardsim::parseBoardOption(
       "ip=10.77.0.11,id=3,type=0x13,mac=02:aa:bb:cc:dd:ee,inputs=counter:50,fault=slow:200+split,version=0x0107:2",
       board, error))
       << error;
@@ -34,7 +34,7 @@ TEST(BoardsimConfig, BoardSpecWithEveryField) {
 TEST(BoardsimConfig, DefaultsForAMinimalBoard) {
   BoardSetup board;
   std::string error;
-  ASSERT_TRUE(boardsim::parseBoardSpec("ip=10.77.0.12", board, error)) << error;
+  ASSERT_TRUE(boardsim::parseBoardOption("ip=10.77.0.12", board, error)) << error;
   EXPECT_EQ(board.identity.boardId, 0);
   EXPECT_EQ(board.identity.typeCode, 0x12);
   EXPECT_EQ(protocol::macToString(board.identity.mac), "02:00:0a:4d:00:0c");
@@ -42,7 +42,7 @@ TEST(BoardsimConfig, DefaultsForAMinimalBoard) {
   EXPECT_EQ(board.faults, Faults{});
 }
 
-TEST(BoardsimConfig, RejectsBadBoardSpecsWithAReason) {
+TEST(BoardsimConfig, RejectsBadBoardOptionsWithAReason) {
   const char* bad[] = {
       "",                           // no ip
       "id=3",                       // no ip
@@ -60,11 +60,11 @@ TEST(BoardsimConfig, RejectsBadBoardSpecsWithAReason) {
       "ip=10.77.0.11,colour=red",   // unknown field
       "ip=10.77.0.11,id",           // not KEY=VALUE
   };
-  for (const char* spec : bad) {
+  for (const char* text : bad) {
     BoardSetup board;
     std::string error;
-    EXPECT_FALSE(boardsim::parseBoardSpec(spec, board, error)) << spec;
-    EXPECT_FALSE(error.empty()) << spec;
+    EXPECT_FALSE(boardsim::parseBoardOption(text, board, error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
   }
 }
 

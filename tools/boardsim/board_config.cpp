@@ -136,7 +136,7 @@ bool parseFaults(const std::string& text, Faults& out, std::string& error) {
   return true;
 }
 
-bool parseBoardSpec(const std::string& text, BoardSetup& out, std::string& error) {
+bool parseBoardOption(const std::string& text, BoardSetup& out, std::string& error) {
   BoardSetup setup;
   bool haveAddress = false;
   bool haveMac = false;
@@ -231,7 +231,7 @@ std::string describeInputs(const InputSetup& inputs) {
 
 std::string usageText(const char* program) {
   std::ostringstream out;
-  out << "usage: " << program << " [options] --board SPEC [--board SPEC ...]\n"
+  out << "usage: " << program << " [options] --board KEYS [--board KEYS ...]\n"
       << "       " << program << " [options] --count N --first-ip A.B.C.D [--type T]\n"
       << "\n"
       << "Simulates network I/O boards (32 inputs, 32 outputs) for the relay: each board\n"
@@ -240,7 +240,7 @@ std::string usageText(const char* program) {
       << "exist on an interface of this host. Run it only inside a private network\n"
       << "namespace (scripts/in-netns): it listens for broadcasts.\n"
       << "\n"
-      << "Board SPEC, comma-separated KEY=VALUE:\n"
+      << "Board KEYS, comma-separated KEY=VALUE:\n"
       << "  ip=A.B.C.D        the board's address (required)\n"
       << "  id=N              Board ID 0..15 (default 0; two boards with one ID and type\n"
       << "                    make the relay's duplicate-ID case)\n"
@@ -255,7 +255,7 @@ std::string usageText(const char* program) {
       << "  version=V1:V2     the two 16-bit values of the version command\n"
       << "\n"
       << "Options:\n"
-      << "  --board SPEC      add a board (repeatable)\n"
+      << "  --board KEYS      add a board (repeatable)\n"
       << "  --count N         add N boards at --first-ip and the following addresses,\n"
       << "                    Board IDs from --first-id (default 0), type --type\n"
       << "  --first-ip A      first address for --count\n"
@@ -317,7 +317,7 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, SimulatorOption
     };
     if (arg == "--board") {
       BoardSetup setup;
-      if (!parseBoardSpec(value, setup, error)) return ParseOutcome::Error;
+      if (!parseBoardOption(value, setup, error)) return ParseOutcome::Error;
       parsed.boards.push_back(setup);
     } else if (arg == "--count") {
       if (!(count = number(256))) return ParseOutcome::Error;
@@ -373,7 +373,7 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv, SimulatorOption
     return ParseOutcome::Error;
   }
   if (parsed.boards.empty()) {
-    error = "no boards: give --board SPEC or --count N --first-ip A; see --help";
+    error = "no boards: give --board KEYS or --count N --first-ip A; see --help";
     return ParseOutcome::Error;
   }
   // Two boards cannot listen on one address and port; say so before binding.

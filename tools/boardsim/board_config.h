@@ -58,7 +58,7 @@ bool parseInputs(const std::string& text, InputSetup& out, std::string& error);
 // "none" or switches joined by '+': silent, nosearch, slow:MS, split, drop:N.
 bool parseFaults(const std::string& text, Faults& out, std::string& error);
 // "ip=A[,id=N][,type=T][,mac=M][,inputs=I][,fault=F][,version=V1:V2]".
-bool parseBoardSpec(const std::string& text, BoardSetup& out, std::string& error);
+bool parseBoardOption(const std::string& text, BoardSetup& out, std::string& error);
 
 std::string describeFaults(const Faults& faults);
 std::string describeInputs(const InputSetup& inputs);
