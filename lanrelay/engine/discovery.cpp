@@ -72,31 +72,27 @@ void EngineCore::handleBoardAnswer(const Ipv4Address& from, const uint8_t* bytes
     std::copy(bytes + kMacOffset, bytes + kMacOffset + 6, mac.begin());
 
     // 1. A known (address, MAC) pair that is not connected is reconnected.
+    // MAC addresses are unique in the table, so the pair is the record with
+    // this MAC, if it is at this address.
     bool known = false;
-    for (size_t i = 0; i < boardTable_.size(); ++i) {
-      BoardRecord& board = boardTable_[i];
-      if (board.ip != from || board.mac != mac) continue;
+    if (const long i = addressIndex_.findMac(boardTable_, mac); i >= 0 && boardTable_[static_cast<size_t>(i)].ip == from) {
+      BoardRecord& board = boardTable_[static_cast<size_t>(i)];
       known = true;
       if (board.state == BoardState::NoDevice || board.state == BoardState::Disconnected) {
         clearRequests(board);
-        connectBoard(i);
+        connectBoard(static_cast<size_t>(i));
         shell_.refreshStatusList();
       }
-      break;
     }
 
     // 2. Live records sharing this address, and the first record with this MAC.
-    int liveAtAddress = 0;
-    long firstWithMac = -1;
-    for (size_t i = 0; i < boardTable_.size(); ++i) {
-      const BoardRecord& board = boardTable_[i];
-      if (board.ip == from && board.state != BoardState::NoDevice && ++liveAtAddress >= 2) {
-        const DuplicateEntry entry{from, mac};
-        if (std::find(duplicateList_.begin(), duplicateList_.end(), entry) == duplicateList_.end()) {
-          duplicateList_.push_back(entry);
-        }
+    const int liveAtAddress = addressIndex_.countLiveAt(boardTable_, from);
+    const long firstWithMac = addressIndex_.findMac(boardTable_, mac);
+    if (liveAtAddress >= 2) {
+      const DuplicateEntry entry{from, mac};
+      if (std::find(duplicateList_.begin(), duplicateList_.end(), entry) == duplicateList_.end()) {
+        duplicateList_.push_back(entry);
       }
-      if (firstWithMac < 0 && board.mac == mac) firstWithMac = static_cast<long>(i);
     }
 
     // 3. Boards sharing an address are reported at most every 7.5 s.
@@ -126,9 +122,25 @@ void EngineCore::handleBoardAnswer(const Ipv4Address& from, const uint8_t* bytes
         connectBoard(boardTable_.size() - 1);
         shell_.refreshStatusList();
       }
+      indexAnsweredBoard(mac, firstWithMac);
     }
   }
   debugBytes(kTagDatagram, from, {}, bytes, size);
+}
+
+void EngineCore::indexAnsweredBoard(const MacAddress& mac, long retargeted) {
+  // The record step 4 gave this MAC: the re-targeted one, the one just added,
+  // or (rarely, at the table limit) a reused one found by a walk.
+  if (retargeted >= 0) {
+    addressIndex_.note(boardTable_, static_cast<size_t>(retargeted));
+    return;
+  }
+  for (size_t i = boardTable_.size(); i-- > 0;) {
+    if (boardTable_[i].mac == mac) {
+      addressIndex_.note(boardTable_, i);
+      return;
+    }
+  }
 }
 
 void EngineCore::reportDuplicateAddresses() {

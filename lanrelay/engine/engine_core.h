@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lanrelay/engine/board_address_index.h"
 #include "lanrelay/engine/engine.h"
 #include "lanrelay/engine/records.h"
 #include "lanrelay/engine/relay_settings.h"
@@ -74,6 +75,8 @@ class EngineCore {
   void onBoardSearchReadable(SocketHandle socket);
   void handleBoardAnswer(const Ipv4Address& from, const uint8_t* bytes, size_t size);
   void reportDuplicateAddresses();
+  // After step 4 of an answer gave a record this MAC (and the answer's address).
+  void indexAnsweredBoard(const MacAddress& mac, long retargeted);
 
   // --- board_link.cpp ---
   bool connectBoard(size_t index);
@@ -146,6 +149,7 @@ class EngineCore {
 
   // Constant-time lookups beside the ordered table.
   std::unordered_map<SocketHandle, size_t> boardBySocket_;
+  BoardAddressIndex addressIndex_;
   std::unordered_map<SocketHandle, PendingOutput> pendingOutput_;
   uint64_t nextClientSerial_ = 1;
 
