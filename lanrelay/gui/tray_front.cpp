@@ -144,13 +144,17 @@ void TrayFront::statusListChanged(const std::vector<shell::StatusRow>& rows) { w
 
 void TrayFront::requestExit() {
   exitRequested_ = true;
+  // Boxes queued but not shown yet carry the reason for ending (another
+  // relay found): they come first, and the last one closed ends the loop.
+  // A box the operator already has open does not hold up Exit, --close or
+  // SIGTERM: ending the loop closes it.
   exitWhenIdle();
 }
 
 void TrayFront::exitWhenIdle() {
-  if (!exitRequested_ || showingMessages_ || !pending_.empty()) return;
+  if (!exitRequested_ || !pending_.empty()) return;
   // quit() may refuse while the last window is hidden; exit() always ends
-  // the loop (and any nested one, such as an open dialog).
+  // the loop (and any nested one, such as an open dialog or box).
   QCoreApplication::exit(0);
 }
 

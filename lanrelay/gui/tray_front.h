@@ -7,8 +7,9 @@
 // keeps working. They are never opened inside one of the relay's handlers
 // (that would re-enter the engine from within itself): showMessage() queues
 // the box and it opens once the handler has returned. An exit requested
-// meanwhile takes effect after the queued boxes have been closed, so "another
-// relay found" shows its box first and then ends the program.
+// while boxes are queued takes effect once they have been closed, so "another
+// relay found" shows its box first and then ends the program; an exit with
+// nothing queued ends at once, closing any box still open.
 //
 // Ownership: made on the relay's loop, which must outlive it; the RelayShell
 // is attached before it starts. Needs a QApplication.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QEventLoop>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -141,6 +142,25 @@ TEST_F(GuiTrayFront, MessageBoxesWaitUntilTheHandlerReturnedAndExitComesAfterThe
   front_->run();  // returns once the box was shown and closed
   EXPECT_TRUE(guard.isActive()) << "the front did not end by itself";
   EXPECT_EQ(messages_, std::vector<std::string>{"lanrelay: Other relay\nat 10.0.0.7"});
+}
+
+TEST_F(GuiTrayFront, ExitFromOutsideDoesNotWaitForTheOperatorsOpenBox) {
+  bool boxEnded = false;
+  front_->setMessagePresenter([&](const TrayFront::Message&) {
+    // A box waits in a loop of its own; --close arrives meanwhile.
+    QEventLoop box;
+    QTimer::singleShot(0, [&] { front_->requestExit(); });
+    box.exec();
+    boxEnded = true;
+  });
+  front_->showMessage(IconKind::Error, "lanrelay", "Can not wait for connection");
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  guard.start(5000);
+  front_->run();
+  EXPECT_TRUE(guard.isActive()) << "the exit waited for the box";
+  EXPECT_TRUE(boxEnded);
 }
 
 TEST_F(GuiTrayFront, ExitBeforeTheLoopRunsEndsAtOnce) {
