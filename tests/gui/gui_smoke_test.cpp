@@ -240,6 +240,16 @@ TEST_F(GuiSmoke, IconStatusWindowAndConfigurationDialog) {
   // The status window starts hidden.
   EXPECT_EQ(visibleWindow("Regident Program Monitor"), "");
 
+  // A second relay of the same user ends at once, silently.
+  e2e::ChildProcess second;
+  ASSERT_TRUE(second.start({GUI_LANRELAY},
+                           {"DISPLAY=" + display_, "XDG_CONFIG_HOME=" + folder_ + "/config",
+                            "XDG_RUNTIME_DIR=" + folder_ + "/run", "HOME=" + folder_},
+                           folder_ + "/second.log"));
+  int secondStatus = -1;
+  ASSERT_TRUE(second.waitExit(10000, &secondStatus)) << "the second relay did not end";
+  EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << "status " << secondStatus;
+
   ASSERT_TRUE(eventually(20000, [&] {
     const std::string table = statusTable();
     size_t connected = 0;
