@@ -244,10 +244,10 @@ Run runMany(const Options& o) {
   epoll_event events[256];
   bool measuring = true;
   while (measuring) {
-    const int n = epoll_wait(ep, events, 256, 1000);
+    const int n = epoll_wait(ep, events, 256, 5000);
     if (n < 0 && errno != EINTR) fail("epoll_wait");
     if (n == 0) {
-      std::fprintf(stderr, "relay_load: no answer for a second\n");
+      std::fprintf(stderr, "relay_load: no answer for five seconds\n");
       std::exit(1);
     }
     const auto now = Clock::now();
