@@ -6,34 +6,38 @@
 namespace protocol {
 namespace {
 
-constexpr uint8_t kOpenLetter = static_cast<uint8_t>(ControlLetter::Open);
 constexpr uint8_t kAckLetter = static_cast<uint8_t>(ControlLetter::Acknowledge);
 constexpr uint8_t kNoReplyLetter = static_cast<uint8_t>(ControlLetter::NoReply);
-constexpr uint8_t kListLetter = static_cast<uint8_t>(ControlLetter::DeviceList);
-constexpr uint8_t kVersionLetter = static_cast<uint8_t>(ControlLetter::Version);
 
 int signExtend(uint8_t status) { return static_cast<int8_t>(status); }
 
 ScanStep finished(ScanState state, size_t consumed) { return {state, consumed}; }
 
+// The step of a scanner whose unit has ended: Failed for -4, else Complete.
+ScanStep ended(int result, size_t consumed) {
+  return {result == kScanUnexpected ? ScanState::Failed : ScanState::Complete, consumed};
+}
+
 }  // namespace
+
+bool ControlPrefix::feed(uint8_t byte, size_t& skipped) {
+  if (!sawMark_) {
+    if (byte == kControlMark) sawMark_ = true;
+    else ++skipped;
+    return false;
+  }
+  sawMark_ = false;
+  if (byte == letter_) return true;
+  skipped += 2;
+  return false;
+}
 
 ScanStep OpenResultScanner::feed(const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     const uint8_t b = data[i];
     switch (stage_) {
-      case Stage::Mark:
-        if (b == kControlMark) stage_ = Stage::Letter;
-        else ++skipped_;
-        break;
-      case Stage::Letter:
-        // The byte that breaks the pattern is dropped, not re-tested as 0x7F.
-        if (b == kOpenLetter) {
-          stage_ = Stage::Status;
-        } else {
-          stage_ = Stage::Mark;
-          skipped_ += 2;
-        }
+      case Stage::Prefix:
+        if (prefix_.feed(b, skipped_)) stage_ = Stage::Status;
         break;
       case Stage::Status:
         result_ = signExtend(b);
@@ -142,15 +146,15 @@ ScanStep ReplyScanner::feed(const uint8_t* data, size_t n) {
         break;
       }
       case Stage::Done:
-        return finished(result_ == kScanUnexpected ? ScanState::Failed : ScanState::Complete, i);
+        return ended(result_, i);
     }
   }
-  if (stage_ == Stage::Done) return {result_ == kScanUnexpected ? ScanState::Failed : ScanState::Complete, n};
-  return {ScanState::NeedMore, n};
+  return stage_ == Stage::Done ? ended(result_, n) : ScanStep{ScanState::NeedMore, n};
 }
 
 void DeviceListScanner::reset() {
-  stage_ = Stage::Mark;
+  stage_ = Stage::Prefix;
+  prefix_ = ControlPrefix(static_cast<uint8_t>(ControlLetter::DeviceList));
   count_ = 0;
   stored_ = 0;
   result_ = 0;
@@ -161,17 +165,8 @@ ScanStep DeviceListScanner::feed(const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     const uint8_t b = data[i];
     switch (stage_) {
-      case Stage::Mark:
-        if (b == kControlMark) stage_ = Stage::Letter;
-        else ++skipped_;
-        break;
-      case Stage::Letter:
-        if (b == kListLetter) {
-          stage_ = Stage::CountLow;
-        } else {
-          stage_ = Stage::Mark;
-          skipped_ += 2;
-        }
+      case Stage::Prefix:
+        if (prefix_.feed(b, skipped_)) stage_ = Stage::CountLow;
         break;
       case Stage::CountLow:
         count_ = b;
@@ -200,28 +195,18 @@ ScanStep DeviceListScanner::feed(const uint8_t* data, size_t n) {
         }
         break;
       case Stage::Done:
-        return finished(result_ == kScanUnexpected ? ScanState::Failed : ScanState::Complete, i);
+        return ended(result_, i);
     }
   }
-  if (stage_ == Stage::Done) return {result_ == kScanUnexpected ? ScanState::Failed : ScanState::Complete, n};
-  return {ScanState::NeedMore, n};
+  return stage_ == Stage::Done ? ended(result_, n) : ScanStep{ScanState::NeedMore, n};
 }
 
 ScanStep VersionScanner::feed(const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     const uint8_t b = data[i];
     switch (stage_) {
-      case Stage::Mark:
-        if (b == kControlMark) stage_ = Stage::Letter;
-        else ++skipped_;
-        break;
-      case Stage::Letter:
-        if (b == kVersionLetter) {
-          stage_ = Stage::Low;
-        } else {
-          stage_ = Stage::Mark;
-          skipped_ += 2;
-        }
+      case Stage::Prefix:
+        if (prefix_.feed(b, skipped_)) stage_ = Stage::Low;
         break;
       case Stage::Low:
         low_ = b;

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/relay_messages.h"
+
 namespace protocol {
 
 enum class ScanState {
@@ -29,6 +31,19 @@ struct ScanStep {
   size_t consumed = 0;
 };
 
+// Finds 0x7F followed by one given letter, the start of a control message.
+// A byte that breaks the pair is dropped, not re-tested as a new 0x7F.
+class ControlPrefix {
+ public:
+  explicit constexpr ControlPrefix(uint8_t letter) : letter_(letter) {}
+  // True when this byte completes the pair; counts dropped bytes in `skipped`.
+  bool feed(uint8_t byte, size_t& skipped);
+
+ private:
+  uint8_t letter_;
+  bool sawMark_ = false;
+};
+
 // Open result: 7F 71 status. A byte that breaks the pattern is not itself
 // re-tested for 0x7F. Result: the status sign-extended.
 class OpenResultScanner {
@@ -39,7 +54,8 @@ class OpenResultScanner {
   void reset() { *this = OpenResultScanner(); }
 
  private:
-  enum class Stage { Mark, Letter, Status, Done } stage_ = Stage::Mark;
+  enum class Stage { Prefix, Status, Done } stage_ = Stage::Prefix;
+  ControlPrefix prefix_{static_cast<uint8_t>(ControlLetter::Open)};
   int result_ = 0;
   size_t skipped_ = 0;
 };
@@ -96,7 +112,8 @@ class DeviceListScanner {
   void reset();
 
  private:
-  enum class Stage { Mark, Letter, CountLow, CountHigh, Records, Done } stage_ = Stage::Mark;
+  enum class Stage { Prefix, CountLow, CountHigh, Records, Done } stage_ = Stage::Prefix;
+  ControlPrefix prefix_{static_cast<uint8_t>(ControlLetter::DeviceList)};
   uint8_t* buffer_;
   size_t capacity_;
   size_t count_ = 0;
@@ -114,7 +131,8 @@ class VersionScanner {
   void reset() { *this = VersionScanner(); }
 
  private:
-  enum class Stage { Mark, Letter, Low, High, Done } stage_ = Stage::Mark;
+  enum class Stage { Prefix, Low, High, Done } stage_ = Stage::Prefix;
+  ControlPrefix prefix_{static_cast<uint8_t>(ControlLetter::Version)};
   uint8_t low_ = 0;
   int result_ = 0;
   size_t skipped_ = 0;
