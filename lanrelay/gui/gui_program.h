@@ -8,7 +8,8 @@ namespace gui {
 bool wantsTrayFront(bool headlessAsked, const char* display, const char* waylandDisplay);
 
 // Runs the relay (single instance, start order, loop, orderly shutdown) with
-// the tray front on Qt's loop. The process exit status.
+// the tray front on Qt's loop; headless, after a line on standard error, when
+// the display cannot be reached. The process exit status.
 int runTrayRelay(int& argc, char** argv);
 
 }  // namespace gui

@@ -324,4 +324,20 @@ TEST_F(GuiSmoke, IconComesBackWhenTheTrayHostRestarts) {
   closeRelay();
 }
 
+TEST_F(GuiSmoke, DisplayThatCannotBeReachedMeansHeadless) {
+  e2e::ChildProcess relay;
+  ASSERT_TRUE(relay.start({GUI_LANRELAY},
+                          {"DISPLAY=:1999", "XDG_CONFIG_HOME=" + folder_ + "/config",
+                           "XDG_RUNTIME_DIR=" + folder_ + "/run", "HOME=" + folder_},
+                          folder_ + "/headless.log"));
+  EXPECT_TRUE(eventually(10000, [&] { return statusTable().find("Status") == 0; })) << "the relay does not answer";
+  ASSERT_TRUE(e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --close"));
+  int exitStatus = -1;
+  ASSERT_TRUE(relay.waitExit(10000, &exitStatus)) << "the relay did not end on --close";
+  EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << "status " << exitStatus;
+  std::ifstream log(folder_ + "/headless.log");
+  const std::string text((std::istreambuf_iterator<char>(log)), {});
+  EXPECT_NE(text.find("lanrelay: cannot reach the display; running headless"), std::string::npos) << text;
+}
+
 }  // namespace
