@@ -58,6 +58,21 @@ class BoardAddressIndex {
     byIp_.emplace(ipKey(board.ip), index);
   }
 
+  // Drops what the index holds for record `index`, before the record is
+  // given to another board; otherwise each reuse would leave an entry behind.
+  void forget(const std::vector<BoardRecord>& table, size_t index) {
+    const BoardRecord& board = table[index];
+    const auto byMac = byMac_.find(macKey(board.mac));
+    if (byMac != byMac_.end() && byMac->second == index) byMac_.erase(byMac);
+    const auto [first, last] = byIp_.equal_range(ipKey(board.ip));
+    for (auto it = first; it != last; ++it) {
+      if (it->second == index) {
+        byIp_.erase(it);
+        break;
+      }
+    }
+  }
+
  private:
   static uint64_t macKey(const MacAddress& mac) {
     uint64_t key = 0;

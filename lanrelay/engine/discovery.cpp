@@ -1,6 +1,7 @@
 // Board discovery: the search broadcast from every local address, aging of
 // boards that stopped answering, and the answers that create, re-target or
 // reconnect board records and reveal boards sharing an address.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -15,6 +16,15 @@ constexpr size_t kMacOffset = 24;
 constexpr size_t kShortestAnswer = kMacOffset + 6;
 // Ticks between two reports of boards sharing an address (7.5 s).
 constexpr uint32_t kDuplicateReportTicks = 75;
+// Any host can answer the search, each time with a new MAC address; past this
+// many records a new board takes the place of one given up (no connection, no
+// opener, nothing queued), or is ignored, so answers cannot grow memory
+// without end.
+constexpr size_t kBoardTableLimit = 4096;
+
+bool reusable(const BoardRecord& board) {
+  return board.state == BoardState::NoDevice && board.openers.empty() && board.requests.empty();
+}
 
 }  // namespace
 
@@ -88,7 +98,11 @@ void EngineCore::handleBoardAnswer(const Ipv4Address& from, const uint8_t* bytes
     // 2. Live records sharing this address, and the first record with this MAC.
     const int liveAtAddress = addressIndex_.countLiveAt(boardTable_, from);
     const long firstWithMac = addressIndex_.findMac(boardTable_, mac);
-    if (liveAtAddress >= 2) {
+    // The entry is the same for every record at this address, so it is looked
+    // up once per answer, not once per record: answers with ever new MAC
+    // addresses from one host would otherwise cost time growing with the
+    // square of the table. The list is bounded like the table.
+    if (liveAtAddress >= 2 && duplicateList_.size() < kBoardTableLimit) {
       const DuplicateEntry entry{from, mac};
       if (std::find(duplicateList_.begin(), duplicateList_.end(), entry) == duplicateList_.end()) {
         duplicateList_.push_back(entry);
@@ -115,12 +129,23 @@ void EngineCore::handleBoardAnswer(const Ipv4Address& from, const uint8_t* bytes
         board.mac = mac;
         connectBoard(index);
         shell_.refreshStatusList();
-      } else {
+      } else if (boardTable_.size() < kBoardTableLimit) {
         BoardRecord& board = boardTable_.emplace_back();
         board.ip = from;
         board.mac = mac;
         connectBoard(boardTable_.size() - 1);
         shell_.refreshStatusList();
+      } else {
+        const auto spare = std::find_if(boardTable_.begin(), boardTable_.end(), reusable);
+        if (spare != boardTable_.end()) {
+          const size_t index = static_cast<size_t>(spare - boardTable_.begin());
+          addressIndex_.forget(boardTable_, index);
+          boardTable_[index] = BoardRecord{};
+          boardTable_[index].ip = from;
+          boardTable_[index].mac = mac;
+          connectBoard(index);
+          shell_.refreshStatusList();
+        }
       }
       indexAnsweredBoard(mac, firstWithMac);
     }
