@@ -14,6 +14,8 @@ struct IntegerCase {
   std::optional<int32_t> value;
 };
 
+void PrintTo(const IntegerCase& c, std::ostream* os) { *os << "'" << c.text << "'"; }
+
 class GuiDialogInteger : public ::testing::TestWithParam<IntegerCase> {};
 
 TEST_P(GuiDialogInteger, ReadsWholeIntegersOnly) {
@@ -72,6 +74,8 @@ struct FieldCase {
   const char* tooHigh;
   const char* bounds;   // the range message
 };
+
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << "field " << static_cast<int>(c.field); }
 
 class GuiConfigFormField : public ::testing::TestWithParam<FieldCase> {};
 

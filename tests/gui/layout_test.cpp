@@ -41,6 +41,10 @@ struct ColumnCase {
   std::array<int, 6> widths;
 };
 
+void PrintTo(const ColumnCase& c, std::ostream* os) {
+  *os << "width " << c.listWidth << " edge " << c.edge << " bar " << c.scrollBar;
+}
+
 class GuiStatusColumns : public ::testing::TestWithParam<ColumnCase> {};
 
 TEST_P(GuiStatusColumns, SharesOfTheWidthLessBorderAndScrollBar) {
@@ -63,6 +67,11 @@ struct PlaceCase {
   QPoint cursor;
   QPoint placed;
 };
+
+void PrintTo(const PlaceCase& c, std::ostream* os) {
+  *os << "cursor " << c.cursor.x() << "," << c.cursor.y() << " window " << c.window.width() << "x"
+      << c.window.height();
+}
 
 class GuiPlaceNearCursor : public ::testing::TestWithParam<PlaceCase> {};
 
