@@ -21,6 +21,8 @@ namespace {
 // The desktop's platforms in the order to try them, then the offscreen one,
 // which always starts: a session whose display cannot be reached (a stale
 // DISPLAY after ssh, say) then ends up there instead of aborting the program.
+// X11 comes first where both are offered: only there may a window place
+// itself near the cursor.
 QByteArray platformsToTry(const char* display, const char* waylandDisplay) {
   auto set = [](const char* value) { return value != nullptr && value[0] != '\0'; };
   QByteArray platforms;
