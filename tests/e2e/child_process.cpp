@@ -8,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 extern char** environ;
@@ -63,7 +66,12 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::vector
   const int errFd = stderrPath.empty() ? -1 : open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
 
   const pid_t pid = fork();
-  if (pid < 0) return false;
+  if (pid < 0) {
+    for (const int fd : {in[0], in[1], out[0], out[1], errFd}) {
+      if (fd >= 0) close(fd);
+    }
+    return false;
+  }
   if (pid == 0) {
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
@@ -140,8 +148,26 @@ std::string ChildProcess::readAll(int timeoutMs) {
 }
 
 bool ChildProcess::writeLine(const std::string& line) {
+  if (stdinFd_ < 0) return false;
   const std::string text = line + "\n";
-  return write(stdinFd_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  // A child that stopped reading must not hold the test: a line fits once
+  // the pipe reports room (a pipe's PIPE_BUF).
+  pollfd p{stdinFd_, POLLOUT, 0};
+  if (poll(&p, 1, 5000) <= 0 || (p.revents & POLLOUT) == 0) return false;
+  // A child that has ended must not end the test with SIGPIPE: the signal is
+  // held back for this write and taken off again if it came.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+  const ssize_t n = write(stdinFd_, text.data(), text.size());
+  if (n < 0 && errno == EPIPE) {
+    const timespec now{0, 0};
+    sigtimedwait(&pipeSignal, nullptr, &now);
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return n == static_cast<ssize_t>(text.size());
 }
 
 bool ChildProcess::waitExit(int timeoutMs, int* status) {
@@ -203,15 +229,83 @@ void endNamespaceHolder(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
-bool runShell(const std::string& command, std::string* output) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return false;
-  char buffer[512];
+bool runShell(const std::string& command, std::string* output) { return runShell(command, output, kShellTimeoutMs); }
+
+bool runShell(const std::string& command, std::string* output, int timeoutMs) {
+  if (output) output->clear();
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  std::string script = command;
+  const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
+
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(out[0]);
+    close(out[1]);
+    if (nullFd >= 0) close(nullFd);
+    return false;
+  }
+  if (pid == 0) {
+    // A group of its own, so that a time-out ends whatever the command
+    // started; standard input from /dev/null, so nothing waits on a terminal.
+    setpgid(0, 0);
+    if (nullFd >= 0) dup2(nullFd, STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(out[1], STDERR_FILENO);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execve(argv[0], const_cast<char* const*>(argv), environ);
+    _exit(127);
+  }
+  setpgid(pid, pid);  // also from here, so the group exists before any kill
+  close(out[1]);
+  if (nullFd >= 0) close(nullFd);
+
+  // Output is collected until the shell has ended, not until the pipe closes:
+  // a program the command left in the background may hold the pipe open for
+  // as long as it lives.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::string text;
-  while (fgets(buffer, sizeof buffer, pipe)) text += buffer;
-  const int status = pclose(pipe);
+  int status = -1;
+  bool exited = false;
+  bool pipeOpen = true;
+  while (!exited) {
+    if (pipeOpen) {
+      pollfd p{out[0], POLLIN, 0};
+      if (poll(&p, 1, std::min(msLeft(deadline), 20)) > 0) {
+        char buffer[4096];
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n > 0) text.append(buffer, static_cast<size_t>(n));
+        if (n == 0) pipeOpen = false;
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(msLeft(deadline), 10)));
+    }
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid || (done < 0 && errno != EINTR)) {
+      exited = true;
+    } else if (msLeft(deadline) == 0) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      text += "\n(runShell: `" + command + "` did not end within " + std::to_string(timeoutMs) + " ms; killed)\n";
+      close(out[0]);
+      if (output) *output = text;
+      return false;
+    }
+  }
+  // What the shell wrote before it ended is in the pipe already.
+  for (pollfd p{out[0], POLLIN, 0}; pipeOpen && poll(&p, 1, 0) > 0;) {
+    char buffer[4096];
+    const ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  close(out[0]);
   if (output) *output = text;
-  return status == 0;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace e2e

@@ -52,8 +52,14 @@ class ChildProcess {
 pid_t startNamespaceHolder();
 void endNamespaceHolder(pid_t pid);
 
-// Runs a command to completion through /bin/sh; true on exit status 0. Output
-// and errors go to `output` when it is given.
+// Runs a command through /bin/sh; true on exit status 0. Output and errors go
+// to `output` when it is given. The wait is bounded: a command still running
+// after `timeoutMs` is killed with everything it started (its process group)
+// and counts as failed, with a note in `output`. Output is taken until the
+// shell ends, so a program the command leaves in the background cannot hold
+// the caller.
+constexpr int kShellTimeoutMs = 60000;
 bool runShell(const std::string& command, std::string* output = nullptr);
+bool runShell(const std::string& command, std::string* output, int timeoutMs);
 
 }  // namespace e2e

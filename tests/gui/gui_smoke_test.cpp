@@ -9,12 +9,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -31,7 +35,50 @@ using Clock = std::chrono::steady_clock;
 // few allocations to the end; without the sanitizers this is ignored.
 const std::string kLeakOptions = std::string("LSAN_OPTIONS=suppressions=") + GUI_LEAK_SUPPRESSIONS;
 
-bool haveProgram(const std::string& name) { return e2e::runShell("command -v " + name + " >/dev/null 2>&1"); }
+// One X tool, or the relay's --status/--close, answers well within this even
+// on a loaded machine; one that does not is killed and counts as failed.
+constexpr int kToolLimitMs = 15000;
+// The whole test, SetUp to TearDown, below CTest's 120 s: past it the
+// watchdog reports where the test stood, with the logs, and ends it, so a
+// wait nobody foresaw still fails with a message instead of a silent time-out.
+constexpr int kTestBudgetMs = 100000;
+
+bool haveProgram(const std::string& name) {
+  return e2e::runShell("command -v " + name + " >/dev/null 2>&1", nullptr, kToolLimitMs);
+}
+
+// Ends the test program with a report when a test outlives its budget.
+class Watchdog {
+ public:
+  Watchdog(int limitMs, std::function<void()> report) : report_(std::move(report)) {
+    thread_ = std::thread([this, limitMs] {
+      std::unique_lock lock(mutex_);
+      if (wake_.wait_for(lock, std::chrono::milliseconds(limitMs), [this] { return done_; })) return;
+      report_();
+      std::fflush(stdout);
+      std::fflush(stderr);
+      // The test's children follow it (they are started with a parent-death signal).
+      std::_Exit(1);
+    });
+  }
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  std::function<void()> report_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread thread_;
+};
 
 // Polls `check` every 100 ms until it holds or `limitMs` passed.
 bool eventually(int limitMs, const std::function<bool()>& check) {
@@ -52,6 +99,10 @@ class GuiSmoke : public testing::Test {
  protected:
   void SetUp() override {
     if (!testsupport::insideTestNamespace()) GTEST_SKIP() << "not inside the test namespace (scripts/test or scripts/in-netns)";
+    watchdog_ = std::make_unique<Watchdog>(kTestBudgetMs, [this] {
+      std::fprintf(stderr, "GuiSmoke: the test did not end within %d ms; it stood at: %s\n%s", kTestBudgetMs,
+                   step().c_str(), logs().c_str());
+    });
     for (const char* tool : {"Xvfb", "trayer", "xdotool", "xwininfo", "import"}) {
       if (!haveProgram(tool)) GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
     }
@@ -76,6 +127,7 @@ class GuiSmoke : public testing::Test {
   // A tray host; a start that does not reach the display is tried again
   // (a busy machine has shown the odd one).
   void startTray() {
+    setStep("starting a tray host");
     for (int attempt = 0; attempt < 3; ++attempt) {
       trays_.push_back(std::make_unique<e2e::ChildProcess>());
       e2e::ChildProcess& tray = *trays_.back();
@@ -90,6 +142,7 @@ class GuiSmoke : public testing::Test {
   }
 
   void stopTray() {
+    setStep("stopping the tray host");
     for (auto& tray : trays_) {
       if (tray->running()) tray->stop(3000);
     }
@@ -112,6 +165,7 @@ class GuiSmoke : public testing::Test {
   }
 
   void startRelay() {
+    setStep("starting the relay");
     std::ofstream(folder_ + "/config/lanrelay/lanrelay.ini")
         << "[CLIENT]\nALIVE_TIME=1\nNON_COMM_TIME=1\n[POPUP]\nFLAG=1\n";
     ASSERT_TRUE(relay_.start({GUI_LANRELAY},
@@ -121,13 +175,18 @@ class GuiSmoke : public testing::Test {
   }
 
   void closeRelay() {
-    ASSERT_TRUE(e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --close"));
+    setStep("closing the relay");
+    std::string answer;
+    ASSERT_TRUE(e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --close", &answer,
+                              kToolLimitMs))
+        << "--close failed: " << answer;
     int exitStatus = -1;
     ASSERT_TRUE(relay_.waitExit(10000, &exitStatus)) << "the relay did not end on --close";
     EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0) << "status " << exitStatus;
   }
 
   void TearDown() override {
+    setStep("tearing down");
     if (relay_.running()) relay_.stop(5000);
     if (boards_.running()) {
       boards_.writeLine("quit");
@@ -137,24 +196,47 @@ class GuiSmoke : public testing::Test {
     if (boardNamespacePid_ > 0) e2e::endNamespaceHolder(boardNamespacePid_);
     stopTray();
     if (xvfb_.running()) xvfb_.stop(3000);
-    if (HasFailure() && !folder_.empty()) {
-      std::string logs;
-      e2e::runShell("tail -n 30 '" + folder_ + "/relay.log' '" + folder_ + "/trayer.log' '" + folder_ + "/boardsim.log' '" + folder_ + "/xvfb.log'",
-                    &logs);
-      std::cerr << logs;
-    }
-    if (!folder_.empty()) e2e::runShell("rm -rf '" + folder_ + "'");
+    if (HasFailure()) std::cerr << logs();
+    if (!folder_.empty()) e2e::runShell("rm -rf '" + folder_ + "'", nullptr, kToolLimitMs);
+    watchdog_.reset();
+  }
+
+  // The last lines of every program's log.
+  std::string logs() {
+    if (folder_.empty()) return "";
+    std::string text;
+    e2e::runShell("tail -n 30 '" + folder_ + "/relay.log' '" + folder_ + "/trayer.log' '" + folder_ +
+                      "/boardsim.log' '" + folder_ + "/xvfb.log'",
+                  &text, kToolLimitMs);
+    return text;
+  }
+
+  // What the test is doing, for the watchdog's report.
+  void setStep(const std::string& what) {
+    std::lock_guard lock(stepMutex_);
+    step_ = what;
+  }
+  std::string step() {
+    std::lock_guard lock(stepMutex_);
+    return step_;
   }
 
   // An X tool against our display.
   bool x(const std::string& command, std::string* output) {
-    return e2e::runShell("DISPLAY=" + display_ + " " + command + " 2>/dev/null", output);
+    return e2e::runShell("DISPLAY=" + display_ + " " + command + " 2>/dev/null", output, kToolLimitMs);
   }
 
   std::string statusTable() {
     std::string table;
-    e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --status", &table);
+    e2e::runShell("XDG_RUNTIME_DIR='" + folder_ + "/run' '" + GUI_LANRELAY + "' --status", &table, kToolLimitMs);
     return table;
+  }
+
+  // The window tree, for failure reports about the icon.
+  std::string windowTree() {
+    std::string tree;
+    x("xwininfo -root -tree", &tree);
+    return tree;
   }
 
   // A mapped window of the program's class at least `minimumWidth` wide
@@ -226,6 +308,9 @@ class GuiSmoke : public testing::Test {
     EXPECT_TRUE(std::filesystem::exists(path));
   }
 
+  std::unique_ptr<Watchdog> watchdog_;
+  std::mutex stepMutex_;
+  std::string step_ = "setting up";
   std::string folder_;
   std::string display_;
   pid_t boardNamespacePid_ = -1;
@@ -320,11 +405,14 @@ TEST_F(GuiSmoke, IconComesBackWhenTheTrayHostRestarts) {
   ASSERT_NO_FATAL_FAILURE(startTray());
   ASSERT_NO_FATAL_FAILURE(startRelay());
   IconPlace icon;
-  ASSERT_TRUE(eventually(10000, [&] { return findIcon(icon); })) << "no icon in the tray";
+  setStep("waiting for the icon");
+  ASSERT_TRUE(eventually(10000, [&] { return findIcon(icon); })) << "no icon in the tray\n" << windowTree();
   stopTray();
-  ASSERT_TRUE(eventually(10000, [&] { return !findIcon(icon); })) << "the icon outlived its tray";
+  setStep("waiting for the icon to go with its tray");
+  ASSERT_TRUE(eventually(10000, [&] { return !findIcon(icon); })) << "the icon outlived its tray\n" << windowTree();
   ASSERT_NO_FATAL_FAILURE(startTray());
-  EXPECT_TRUE(eventually(10000, [&] { return findIcon(icon); })) << "no icon in the new tray";
+  setStep("waiting for the icon in the new tray");
+  EXPECT_TRUE(eventually(10000, [&] { return findIcon(icon); })) << "no icon in the new tray\n" << windowTree();
   closeRelay();
 }
 
