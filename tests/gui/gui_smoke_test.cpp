@@ -4,6 +4,7 @@
 // from the icon's menu, screenshots of both saved as test artifacts, and the
 // relay ended in order. Skips when Xvfb, the tray host or the X tools are
 // missing, or outside the test namespace.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,8 +116,13 @@ class GuiSmoke : public testing::Test {
     chmod((folder_ + "/run").c_str(), 0700);
 
     // The display: Xvfb picks a free number and tells it on its output.
-    ASSERT_TRUE(xvfb_.start({"/bin/sh", "-c", "exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp"}, {},
-                            folder_ + "/xvfb.log"));
+    // -noreset: by default the server resets itself whenever its last client
+    // leaves, and every X tool here is a client that comes and goes; one that
+    // connects during such a reset can be refused (the relay then runs
+    // headless) or wait for an answer that never comes.
+    ASSERT_TRUE(xvfb_.start(
+        {"/bin/sh", "-c", "exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset"}, {},
+        folder_ + "/xvfb.log"));
     const std::string number = xvfb_.readLine(10000);
     ASSERT_FALSE(number.empty()) << "Xvfb did not start";
     display_ = ":" + number;
@@ -319,6 +325,34 @@ class GuiSmoke : public testing::Test {
   e2e::ChildProcess boards_;
   e2e::ChildProcess relay_;
 };
+
+// The fixture's waits rest on runShell being bounded: a program left running
+// in the background must not hold it, and a command that hangs is ended.
+TEST(GuiSmokeShell, ProgramLeftInTheBackgroundDoesNotHoldTheCaller) {
+  const auto start = Clock::now();
+  std::string output;
+  EXPECT_TRUE(e2e::runShell("sleep 30 & echo $!", &output, 20000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+  const pid_t sleeper = std::atoi(output.c_str());
+  ASSERT_GT(sleeper, 0) << output;
+  kill(sleeper, SIGKILL);
+}
+
+TEST(GuiSmokeShell, CommandPastItsLimitIsEndedWithEverythingItStarted) {
+  const auto start = Clock::now();
+  std::string output;
+  EXPECT_FALSE(e2e::runShell("echo begun; sleep 30 | cat", &output, 300));
+  EXPECT_NE(output.find("begun"), std::string::npos) << output;
+  EXPECT_NE(output.find("did not end within 300 ms"), std::string::npos) << output;
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(GuiSmokeShell, ExitStatusAndErrorsAreReported) {
+  std::string output;
+  EXPECT_FALSE(e2e::runShell("echo oops >&2; exit 3", &output));
+  EXPECT_EQ(output, "oops\n");
+  EXPECT_TRUE(e2e::runShell("true"));
+}
 
 TEST_F(GuiSmoke, IconStatusWindowAndConfigurationDialog) {
   ASSERT_NO_FATAL_FAILURE(startTray());
