@@ -11,7 +11,6 @@
 namespace usbpio {
 namespace {
 
-constexpr const char* kBridgeDescription = "Silicon Labs CP210x USB to UART Bridge";
 constexpr int kReadinessTries = 10;
 constexpr int kResetTries = 10;
 constexpr auto kReadinessPause = std::chrono::milliseconds(10);

@@ -16,6 +16,11 @@
 
 namespace usbpio {
 
+// The description the serial probe looks for: the system's name for the
+// USB-to-UART bridge that the serial-link boards carry. Backends give it to
+// every port that leads to such a bridge.
+inline constexpr const char* kBridgeDescription = "Silicon Labs CP210x USB to UART Bridge";
+
 struct PortListEntry {
   std::string description;  // what the system says the device is
   std::string portName;     // what open() takes

@@ -16,10 +16,6 @@
 namespace usbpio {
 namespace {
 
-// The description the serial probe looks for: every port offered here sits
-// behind the bridge (sysfs) or was named by the user as if it did.
-constexpr const char* kBridgeDescription = "Silicon Labs CP210x USB to UART Bridge";
-
 using Clock = std::chrono::steady_clock;
 
 std::string baseName(const std::string& path) {
@@ -93,6 +89,8 @@ std::vector<PortListEntry> TermiosSerialPorts::listPorts(size_t limit) {
     if (std::find(seen.begin(), seen.end(), real) != seen.end()) return;
     if (ports.size() >= limit) return;
     seen.push_back(real);
+    // Every port offered here sits behind the bridge (sysfs) or was named by
+    // the user as if it did.
     ports.push_back(PortListEntry{kBridgeDescription, path});
   };
   for (const std::string& tty : ttys) add("/dev/" + tty);
