@@ -42,6 +42,13 @@ Bytes replyFrame(uint8_t unit, uint8_t command, const Bytes& payload) {
   return f;
 }
 
+Bytes deviceList(const std::vector<Bytes>& records) {
+  const size_t n = records.size() * 16;
+  Bytes message{0x7F, 0x75, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
+  for (const Bytes& r : records) message.insert(message.end(), r.begin(), r.end());
+  return message;
+}
+
 Answer SimulatedBoard::answer(const Bytes& frame) {
   Answer a;
   const uint8_t unit = frame[0];

@@ -40,6 +40,9 @@ struct SimulatedBoard {
 // Reply frame from a board: unit, the answered command byte, the payload.
 Bytes replyFrame(uint8_t unit, uint8_t command, const Bytes& payload);
 
+// The relay's device-list answer: 7F 75, the byte count, then the 16-byte records as given.
+Bytes deviceList(const std::vector<Bytes>& records);
+
 class FakeRelay {
  public:
   FakeRelay();

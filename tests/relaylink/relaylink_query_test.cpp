@@ -10,21 +10,13 @@
 namespace {
 
 using fake::Bytes;
+using fake::deviceList;
 using fake::FakeRelay;
 
 constexpr uint32_t kPatience = 2000;
 
 Bytes record(uint8_t id, uint8_t type, uint8_t lastOctet, uint8_t opens) {
   return {id, type, 192, 168, 0, lastOctet, 0x00, 0x80, 0x4C, 0x01, 0x02, lastOctet, opens, 0, 0, 0};
-}
-
-Bytes deviceList(const std::vector<Bytes>& records) {
-  const size_t n = records.size() * 16;
-  Bytes message{0x7F, 0x75, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
-  for (const Bytes& r : records) {
-    for (uint8_t b : r) message.push_back(b);
-  }
-  return message;
 }
 
 TEST(RelaylinkDevice, EmptyListGivesZeroAndClosesTheConnection) {
