@@ -2,13 +2,21 @@
 #include "usbpio/library.h"
 
 namespace usbpio {
+namespace {
+
+// A raw transfer moves at least one byte and at most one packet of the link.
+bool lengthFits(const UnitEntry& entry, uint16_t length) {
+  const size_t limit = entry.linkState == kPipeLinkOpen ? entry.maxPacketSize[0] : UPIO_SERIAL_TRANSFER_LIMIT;
+  return length != 0 && length <= limit;
+}
+
+}  // namespace
 
 uint32_t Library::usbSend(uint32_t unit, const uint8_t* buffer, uint16_t* length) {
   if (unit >= kUnitSlots || units_[unit].linkState == kLinkClosed) return UPIO_BAD_UNIT;
   const UnitEntry& entry = units_[unit];
   const bool pipeLink = entry.linkState == kPipeLinkOpen;
-  const size_t limit = pipeLink ? entry.maxPacketSize[0] : UPIO_SERIAL_TRANSFER_LIMIT;
-  if (*length == 0 || *length > limit) return UPIO_BAD_LENGTH;
+  if (!lengthFits(entry, *length)) return UPIO_BAD_LENGTH;
   size_t moved = 0;
   if (pipeLink) {
     const uint32_t result = pipeTransfer(unit, buffer, nullptr, *length, &moved);
@@ -27,8 +35,7 @@ uint32_t Library::usbRecv(uint32_t unit, uint8_t* buffer, uint16_t* length) {
   if (unit >= kUnitSlots || units_[unit].linkState == kLinkClosed) return UPIO_BAD_UNIT;
   const UnitEntry& entry = units_[unit];
   const bool pipeLink = entry.linkState == kPipeLinkOpen;
-  const size_t limit = pipeLink ? entry.maxPacketSize[0] : UPIO_SERIAL_TRANSFER_LIMIT;
-  if (*length == 0 || *length > limit) return UPIO_BAD_LENGTH;
+  if (!lengthFits(entry, *length)) return UPIO_BAD_LENGTH;
   size_t moved = 0;
   if (pipeLink) {
     const uint32_t result = pipeTransfer(unit, nullptr, buffer, *length, &moved);
