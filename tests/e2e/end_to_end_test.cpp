@@ -44,38 +44,9 @@ std::string hex(uint32_t value) {
   return text;
 }
 
-// One folder per test process for everything the programs write: settings,
-// runtime sockets, logs, the library's lock files.
-const std::string& scratchFolder() {
-  static const std::string folder = [] {
-    char pattern[] = "/tmp/lanrelay-e2e-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return std::string(made ? made : "");
-  }();
-  return folder;
-}
+using e2e::scratchFolder;
 
-class ScratchCleanup : public testing::Environment {
- public:
-  void TearDown() override {
-    if (!scratchFolder().empty()) e2e::runShell("rm -rf '" + scratchFolder() + "'");
-  }
-};
-[[maybe_unused]] testing::Environment* const scratchCleanup = testing::AddGlobalTestEnvironment(new ScratchCleanup);
-
-e2e::NetpioApi* netpio(std::string& why) {
-  static e2e::NetpioApi api;
-  static std::string loadError;
-  static bool loaded = [] {
-    // The library reads its lock folder when it is loaded.
-    const std::string locks = scratchFolder() + "/locks";
-    mkdir(locks.c_str(), 0700);
-    setenv("LANRELAY_LOCK_DIR", locks.c_str(), 1);
-    return api.load(E2E_NETPIO, loadError);
-  }();
-  why = loadError;
-  return loaded ? &api : nullptr;
-}
+e2e::NetpioApi* netpio(std::string& why) { return e2e::loadNetpioOnce(E2E_NETPIO, why); }
 
 class EndToEnd : public testing::Test {
  protected:

@@ -1,6 +1,12 @@
 #include "tests/e2e/netpio_api.h"
 
 #include <dlfcn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/child_process.h"
 
 namespace e2e {
 
@@ -37,6 +43,40 @@ bool NetpioApi::load(const std::string& path, std::string& why) {
   bind(rVersion, "npio_rVersion");
   bind(EtnSearch, "npio_EtnSearch");
   return ok;
+}
+
+namespace {
+
+class ScratchCleanup : public testing::Environment {
+ public:
+  void TearDown() override {
+    if (!scratchFolder().empty()) runShell("rm -rf '" + scratchFolder() + "'");
+  }
+};
+[[maybe_unused]] testing::Environment* const scratchCleanup = testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
+}  // namespace
+
+const std::string& scratchFolder() {
+  static const std::string folder = [] {
+    char pattern[] = "/tmp/lanrelay-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    return std::string(made ? made : "");
+  }();
+  return folder;
+}
+
+NetpioApi* loadNetpioOnce(const std::string& path, std::string& why) {
+  static NetpioApi api;
+  static std::string loadError;
+  static const bool loaded = [&] {
+    const std::string locks = scratchFolder() + "/locks";
+    mkdir(locks.c_str(), 0700);
+    setenv("LANRELAY_LOCK_DIR", locks.c_str(), 1);
+    return api.load(path, loadError);
+  }();
+  why = loadError;
+  return loaded ? &api : nullptr;
 }
 
 }  // namespace e2e

@@ -31,4 +31,14 @@ struct NetpioApi {
   bool load(const std::string& path, std::string& why);
 };
 
+// One folder per test process for everything the programs write: settings,
+// runtime sockets, logs, the library's lock files. Removed when the tests end;
+// empty when it could not be made.
+const std::string& scratchFolder();
+
+// The library at `path`, loaded once per process with its lock folder in the
+// scratch folder (the library reads it when it is loaded). Null with the
+// reason in `why` when it cannot be loaded.
+NetpioApi* loadNetpioOnce(const std::string& path, std::string& why);
+
 }  // namespace e2e

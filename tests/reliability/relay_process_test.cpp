@@ -31,35 +31,9 @@ bool eventually(int timeoutMs, const std::function<bool()>& done) {
   return done();
 }
 
-const std::string& scratchFolder() {
-  static const std::string folder = [] {
-    char pattern[] = "/tmp/lanrelay-rel-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return std::string(made ? made : "");
-  }();
-  return folder;
-}
+using e2e::scratchFolder;
 
-class ScratchCleanup : public testing::Environment {
- public:
-  void TearDown() override {
-    if (!scratchFolder().empty()) e2e::runShell("rm -rf '" + scratchFolder() + "'");
-  }
-};
-[[maybe_unused]] testing::Environment* const scratchCleanup = testing::AddGlobalTestEnvironment(new ScratchCleanup);
-
-e2e::NetpioApi* netpio(std::string& why) {
-  static e2e::NetpioApi api;
-  static std::string loadError;
-  static bool loaded = [] {
-    const std::string locks = scratchFolder() + "/locks";
-    mkdir(locks.c_str(), 0700);
-    setenv("LANRELAY_LOCK_DIR", locks.c_str(), 1);
-    return api.load(REL_NETPIO, loadError);
-  }();
-  why = loadError;
-  return loaded ? &api : nullptr;
-}
+e2e::NetpioApi* netpio(std::string& why) { return e2e::loadNetpioOnce(REL_NETPIO, why); }
 
 class RelProcess : public testing::Test {
  protected:
